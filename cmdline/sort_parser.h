@@ -1,0 +1,43 @@
+// TQxSortParser: the TAB-joined command line into the settings of one sort.
+// Every rejected argument ends the process through FatalError.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "cmdline/cmd_parser.h"
+#include "cmdline/sort_spec.h"
+
+// Module-level values of option parsing, reset by every Parse.
+extern unsigned char CsvSeparator;   // default ';'
+extern unsigned char CsvQuote;       // default '"'; 0 = none
+extern std::int32_t MaxCsvField;     // largest CsvField of all keys, -1 = none
+
+class TQxSortParser : public TQxCmdParser {
+ public:
+  static constexpr std::int32_t kMaxMergeWays = 5;
+  static constexpr std::int32_t kDefaultMergeWays = 5;
+  static constexpr std::int64_t kDefaultMemoryLimit = 33554432;
+  static constexpr std::int64_t kMinMemoryLimit = 1048576;
+
+  void Parse(const std::string& CommandLine) override;
+  void HandleOption(const std::string& Name, const std::string& Value) override;
+  void HandleArgument(const std::string& Text) override;
+  void ParseSortKey(const std::string& Name, const std::string& Value);
+
+  std::string InputFileName;
+  std::string OutputFileName;
+  std::string DuplicatesFileName;
+  std::string TempPath;
+  TSortSpecs SortSpecs;
+  bool IgnoreBlank = false;
+  bool IgnoreDuplicates = false;
+  std::int64_t HeaderLines = 0;
+  std::int64_t RecordLength = 0;
+  bool Quiet = false;
+  std::int32_t MergeWays = kDefaultMergeWays;
+  std::int64_t MemoryLimit = kDefaultMemoryLimit;
+  bool CsvMode = false;
+  std::int32_t ExcludeColumn = -1;
+  unsigned char ExcludeChar = 32;
+};

@@ -1,0 +1,110 @@
+// TQxTextFile: one file read or written as a sequence of records through a
+// single byte buffer. Text records end in CR LF, LF CR, LF or CR (any mix
+// when reading; the chosen line end when writing); fixed-length records are
+// exactly RecordLength bytes. A byte 26 as the very last byte of a file the
+// user gives is an end-of-file marker, not data.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+
+// Every read, write and platform failure of a record file.
+class TQxIOError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The one argument check of Prepare (a negative record length).
+class TQxAbort : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class TQxTextFile {
+ public:
+  static constexpr std::int64_t kMinBufferSize = 255;
+  static constexpr std::int64_t kMaxBufferSize = 1048576;
+  static constexpr std::int64_t kDefaultBufferSize = 32768;
+
+  TQxTextFile() = default;
+  // Closes a file that is still open, with the final flush of a writer.
+  // Errors of that close are swallowed.
+  ~TQxTextFile();
+  TQxTextFile(const TQxTextFile&) = delete;
+  TQxTextFile& operator=(const TQxTextFile&) = delete;
+
+  // Remembers the file and the record form and allocates the buffer (clamped
+  // to 255 .. 1,048,576 bytes); opens nothing. RecordLength < 0 raises
+  // TQxAbort "Invalid Record Lenght". `ApplyEofMarker` false makes a final
+  // byte 26 ordinary data: the program's own temporary files read back
+  // exactly as they were written.
+  void Prepare(const std::string& FileName, std::int64_t RecordLength,
+               std::int64_t BufferSize, bool ApplyEofMarker = true);
+
+  // Opens for reading from the first byte and fills the buffer; on a file
+  // already open it starts again from the first record.
+  void OpenRead();
+  // Creates (or empties) the file for writing. LineEndKind 0..3 selects
+  // CR LF, LF CR, LF or CR.
+  void OpenWrite(std::int32_t LineEndKind, bool WriteEofMarker);
+
+  // True when every byte of the file has been consumed by reads.
+  bool EndOfFile() const { return BytesConsumed == FileSize; }
+
+  // The next record without its line end. Call only while !EndOfFile().
+  void ReadRecord(std::string& Record);
+  // The same, as a view into the buffer that stays valid until the next
+  // read, OpenRead or Close of this object.
+  std::string_view ReadRecordView();
+
+  // Appends a record (text records: followed by the line end).
+  void WriteRecord(std::string_view Record);
+
+  // Writes what is pending and closes the file.
+  void Close();
+
+  const std::string& GetFileName() const { return FileName; }
+  std::int64_t GetRecordLength() const { return RecordLength; }
+  std::int64_t GetBufferSize() const { return BufferSize; }
+  std::int64_t GetFileSize() const { return FileSize; }
+  std::int64_t GetBytesConsumed() const { return BytesConsumed; }
+  std::int64_t GetBytesWritten() const { return BytesWritten; }
+  bool IsOpen() const { return OpenMode != Mode::Closed; }
+
+ private:
+  enum class Mode { Closed, Reading, Writing };
+
+  // (private helpers declared by the implementation)
+  void FillBuffer(bool FirstFill);
+  bool FindLineEnd(std::int64_t Start, std::int64_t& P);
+  std::string_view ReadTextRecord();
+  std::string_view ReadFixedRecord(std::int64_t n);
+  void PutBytes(const char* Data, std::int64_t Size, const char* Tail, std::int64_t TailSize);
+  void FlushBuffer();
+  std::int64_t BufferEndOffset() const {
+    return BytesConsumed + (BufferLast - BufferPos + 1);
+  }
+  [[noreturn]] void RaisePlatformError(const char* What);
+
+  platform::File File;
+  Mode OpenMode = Mode::Closed;
+  std::int64_t BufferSize = 0;
+  std::int32_t LineEndKind = 0;
+  std::string LineEnd;
+  std::int64_t LineEndLength = 0;
+  std::string FileName;
+  std::int64_t BufferLast = -1;
+  std::int64_t BufferPos = 0;
+  std::int64_t BytesConsumed = 0;
+  std::int64_t BytesWritten = 0;
+  std::int64_t FileSize = 0;
+  bool WriteEofMarker = false;
+  bool ApplyEofMarker = true;
+  std::int64_t RecordLength = 0;
+  std::unique_ptr<char[]> Buffer;
+};
