@@ -1,4 +1,8 @@
 // POSIX implementation of the platform layer.
+
+// 64-bit file offsets also on 32-bit systems: input files may exceed 2 GB.
+#define _FILE_OFFSET_BITS 64
+
 #include <errno.h>
 #include <fcntl.h>
 #include <locale.h>
@@ -60,6 +64,11 @@ bool RenameNoReplace(const std::string& from, const std::string& to) {
 }
 
 bool CopyFileReplace(const std::string& from, const std::string& to) {
+  // Creating the target would empty a source that is the same file.
+  struct stat in, out;
+  if (stat(from.c_str(), &in) == 0 && stat(to.c_str(), &out) == 0 && in.st_dev == out.st_dev &&
+      in.st_ino == out.st_ino)
+    return false;
   File source;
   if (!source.OpenRead(from)) return false;
   File target;

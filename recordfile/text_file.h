@@ -42,7 +42,7 @@ class TQxTextFile {
   // to 255 .. 1,048,576 bytes); opens nothing. RecordLength < 0 raises
   // TQxAbort "Invalid Record Lenght". `ApplyEofMarker` false makes a final
   // byte 26 ordinary data: the program's own temporary files read back
-  // exactly as they were written.
+  // exactly as they were written. Meant to be called once per object.
   void Prepare(const std::string& FileName, std::int64_t RecordLength,
                std::int64_t BufferSize, bool ApplyEofMarker = true);
 
@@ -50,7 +50,7 @@ class TQxTextFile {
   // already open it starts again from the first record.
   void OpenRead();
   // Creates (or empties) the file for writing. LineEndKind 0..3 selects
-  // CR LF, LF CR, LF or CR.
+  // CR LF, LF CR, LF or CR; any other value raises TQxAbort.
   void OpenWrite(std::int32_t LineEndKind, bool WriteEofMarker);
 
   // True when every byte of the file has been consumed by reads.
@@ -65,7 +65,8 @@ class TQxTextFile {
   // Appends a record (text records: followed by the line end).
   void WriteRecord(std::string_view Record);
 
-  // Writes what is pending and closes the file.
+  // Writes what is pending and closes the file. When the final write fails
+  // the file is closed all the same and the error raised.
   void Close();
 
   const std::string& GetFileName() const { return FileName; }
@@ -79,29 +80,37 @@ class TQxTextFile {
  private:
   enum class Mode { Closed, Reading, Writing };
 
-  // (private helpers declared by the implementation)
   void FillBuffer(bool FirstFill);
+  void SeekToRecordStart();
+  void ConsumeTrailingMarker();
   bool FindLineEnd(std::int64_t Start, std::int64_t& P);
   std::string_view ReadTextRecord();
   std::string_view ReadFixedRecord(std::int64_t n);
   void PutBytes(const char* Data, std::int64_t Size, const char* Tail, std::int64_t TailSize);
   void FlushBuffer();
+  // File offset just past the last byte held in the buffer. BufferPos and
+  // BytesConsumed always advance together, so this is also the platform
+  // file's position.
   std::int64_t BufferEndOffset() const {
     return BytesConsumed + (BufferLast - BufferPos + 1);
   }
   [[noreturn]] void RaisePlatformError(const char* What);
+  [[noreturn]] void RaiseIOError(const char* What, const char* Detail);
 
   platform::File File;
   Mode OpenMode = Mode::Closed;
   std::int64_t BufferSize = 0;
   std::int32_t LineEndKind = 0;
   std::string LineEnd;
+  // Writing: length of LineEnd; reading: length of the line end found last.
   std::int64_t LineEndLength = 0;
   std::string FileName;
   std::int64_t BufferLast = -1;
+  // Reading: index of the next unconsumed byte; writing: bytes waiting.
   std::int64_t BufferPos = 0;
   std::int64_t BytesConsumed = 0;
   std::int64_t BytesWritten = 0;
+  // Reading: size when opened; writing: equal to BytesWritten.
   std::int64_t FileSize = 0;
   bool WriteEofMarker = false;
   bool ApplyEofMarker = true;

@@ -1,1 +1,64 @@
-// (to be written)
+// The CSV pre-pass that measures automatic key widths, and the blank-record
+// test of /B.
+#include <string>
+
+#include "cmdline/fatal_error.h"
+#include "sortengine/file_sorter.h"
+#include "sortengine/sort_keys.h"
+
+bool IsBlankRecord(std::string_view Record) {
+  std::size_t first = 0;
+  std::size_t last = Record.size();
+  while (first < last && static_cast<unsigned char>(Record[first]) <= 32) ++first;
+  while (last > first && static_cast<unsigned char>(Record[last - 1]) <= 32) --last;
+  if (first == last) return true;
+  if (!CsvMode) return false;
+  for (std::size_t i = first; i < last; ++i) {
+    const unsigned char c = static_cast<unsigned char>(Record[i]);
+    if (c != ' ' && c != CsvSeparator && c != CsvQuote) return false;
+  }
+  return true;
+}
+
+void TQxFileSorter::AnalyzeCsvWidths() {
+  const TQxSortParser& options = *SortParser;
+  TSortSpecs& specs = SortParser->SortSpecs;
+  std::int64_t recordsRead = 0;
+  std::int64_t lastReported = 0;
+  const std::string crlf = "\r\n";
+
+  DoCallBackStr("CSV: analyzing max. width of columns to be sorted (header lines excluded)...");
+  for (std::int64_t i = 0; i < options.HeaderLines; ++i) {
+    if (InputFile->EndOfFile()) break;
+    InputFile->ReadRecordView();
+  }
+  while (!InputFile->EndOfFile()) {
+    std::string_view record = InputFile->ReadRecordView();
+    ++recordsRead;
+    const std::int64_t lineNumber = recordsRead + options.HeaderLines;
+    if (options.IgnoreBlank && IsBlankRecord(record)) continue;
+    try {
+      CsvParser->SplitLine(record, CsvFields, true, MaxCsvField);
+    } catch (const TCsvError&) {
+      FatalError("Error Parsing CSV record: " + CsvErrorText + crlf + "Column " +
+                 std::to_string(CsvErrorPos) + " in line " + std::to_string(lineNumber) + ":" +
+                 crlf + std::string(record));
+    }
+    for (TSortFieldSpec& spec : specs) {
+      if (!spec.AutoWidth) continue;
+      if (spec.CsvField < 1 || static_cast<std::size_t>(spec.CsvField) > CsvFields.size())
+        FatalError("not enough fields; field " + std::to_string(spec.CsvField) +
+                   " not present in line " + std::to_string(lineNumber) + crlf + std::string(record));
+      const auto width = static_cast<std::int64_t>(CsvFields[static_cast<std::size_t>(spec.CsvField) - 1].size());
+      if (width > spec.Len) spec.Len = static_cast<std::int32_t>(width);
+    }
+    if (OnCallBackStr && recordsRead % 1000 == 0) {
+      lastReported = recordsRead;
+      DoCallBackStr(std::to_string(recordsRead) + " record(s) analyzed.");
+    }
+  }
+  InputFile->OpenRead();
+  if (OnCallBackStr && recordsRead != lastReported)
+    DoCallBackStr(std::to_string(recordsRead) + " record(s) analyzed.");
+  DoCallBackStr("Analyzing CSV file finished.");
+}

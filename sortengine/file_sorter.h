@@ -7,14 +7,16 @@
 #include <string>
 #include <vector>
 
+#include "cmdline/sort_parser.h"
+#include "recordfile/text_file.h"
 #include "sortengine/callback.h"
-
-class TQxSortParser;
-class TQxFileMerge;
-class TQxTextFile;
+#include "sortengine/file_merge.h"
+#include "sortengine/run_store.h"
 
 class TQxFileSorter {
  public:
+  static constexpr std::int64_t kBufferSize = 32768;
+
   // Creates the parser, the merge object (run files "$Quarn<n>.tmp") and
   // the lists. Creates no file.
   TQxFileSorter();
@@ -36,7 +38,46 @@ class TQxFileSorter {
   // FatalError; record-file errors propagate as exceptions.
   void Sort(const std::string& CommandLine);
 
+  // Sorts the collected records by key and writes them as run RunCount;
+  // then starts the next run (RunCount + 1, lists empty, MemoryUsed 0).
+  void WriteRun();
+  // Writes the output file from the header lines and the merged file,
+  // dropping duplicates under /D; deletes the merged file. Returns the
+  // lines written, header lines included.
+  std::int64_t ProcessLastFile(const std::string& MergedFileName);
+  // The CSV pre-pass: widest value of every auto-width key's field, over
+  // the records after the header lines. Leaves the input at its first
+  // record again.
+  void AnalyzeCsvWidths();
+
+  std::unique_ptr<TQxSortParser> SortParser;
+  std::unique_ptr<TQxFileMerge> FileMerge;
+  std::vector<std::string> HeaderList;
+  TRecordKeyList RecordList;  // the records of the current run with their keys
+  std::int32_t RunCount = 0;
+  std::int64_t MemoryUsed = 0;
+
  private:
-  struct Impl;
-  std::unique_ptr<Impl> impl_;
+  void ReportRecordsRead(std::int64_t RecordsRead, std::int64_t& LastReported);
+  void TakeRecord(std::string_view Record);
+
+  std::unique_ptr<TQxTextFile> InputFile;
+  std::string KeyScratch;
+  std::int64_t Excluded = 0;
+  std::int64_t Blank = 0;
 };
+
+// Sorts entries L..R of List by key, in place. The partition scheme fixes
+// the order of records with equal keys (the sort is not stable).
+void QuickSort(TRecordKeyList& List, std::int64_t L, std::int64_t R);
+
+// True for a record that /B drops: nothing but bytes 0..32, or in CSV mode
+// nothing but blanks, separators and quotation signs inside them.
+bool IsBlankRecord(std::string_view Record);
+
+// Byte copy of Source into Target (created or truncated), 32,768 bytes a
+// step. True when every byte arrived and both files closed cleanly.
+bool CopyFileContents(const std::string& Source, const std::string& Target);
+
+// Count with the user's thousands separator, e.g. 33,554,432.
+std::string FormatThousands(std::int64_t Value);

@@ -29,7 +29,9 @@ std::string Show(const std::string& s) {
     if (c == '\t') {
       out += "<TAB>";
     } else if (c < 32) {
-      out += "<" + std::to_string(c) + ">";
+      out += '<';
+      out += std::to_string(c);
+      out += '>';
     } else {
       out += static_cast<char>(c);
     }

@@ -1,0 +1,65 @@
+// TQxFileMerge: merges numbered run files, at most Ways at a time, into new
+// runs numbered onward until one is left, then renames that one to the
+// final name. Equal keys come out in run order. Failures are reported only
+// as a false result.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "cmdline/sort_spec.h"
+#include "sortengine/callback.h"
+#include "sortengine/temp_file.h"
+
+class TQxFileMerge {
+ public:
+  static constexpr std::int32_t kMinWays = 2;
+  static constexpr std::int32_t kMaxWays = 5;
+
+  TQxFileMerge() = default;
+  virtual ~TQxFileMerge() = default;
+  TQxFileMerge(const TQxFileMerge&) = delete;
+  TQxFileMerge& operator=(const TQxFileMerge&) = delete;
+
+  // Record length of the run files (0 = text); handed to all six slots.
+  void SetRecLen(std::int64_t Value);
+  std::int64_t GetRecLen() const { return RecLen; }
+
+  // TempPath + TempPrefix + Number + TempExt.
+  std::string TempFileName(std::int64_t Number) const;
+
+  // Merges runs FirstNumber..LastNumber into one file named FinalName (a
+  // rename that never replaces an existing file). True when all went well;
+  // after success no run file is left.
+  bool Merge(const std::string& FinalName, std::int32_t Ways, std::int64_t FirstNumber,
+             std::int64_t LastNumber, TSortSpecs& Specs);
+  // One merge step: runs First..Last into run Target; the inputs are
+  // deleted.
+  bool MergeFiles(std::int64_t First, std::int64_t Last, std::int64_t Target, TSortSpecs& Specs);
+
+  // Some input slot holds a record.
+  bool AnyHasRecord() const;
+  // 1-based slot whose current record has the smallest key (the lowest slot
+  // among equal keys); -1 when no slot holds a record.
+  std::int32_t FindSmallest() const;
+
+  void DoCallBackStr(const std::string& Text);
+
+  std::string TempPath;
+  std::string TempPrefix;
+  std::string TempExt;
+  TCallBackStrEvent OnCallBackStr;
+
+ private:
+  // Reads the next record of input slot k and keeps its key: a record's key
+  // never changes, so it is built once instead of at every comparison.
+  bool Advance(std::int32_t Slot, TSortSpecs& Specs);
+
+  std::int64_t RecLen = 0;
+  std::int32_t Ways = kMaxWays;
+  std::array<TQxFile, 6> Files;  // [0..4] inputs, [5] output
+  std::array<std::string, 5> KeyBuffers;
+  std::array<std::string_view, 5> Keys;
+};

@@ -1,0 +1,40 @@
+// TQxFile: one input or output slot of the merge. Reads a run with a
+// one-record look-ahead or writes the run a merge step produces. Failures
+// are reported as false results only; read errors propagate.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "recordfile/text_file.h"
+
+class TQxFile {
+ public:
+  static constexpr std::int64_t kBufferSize = 32768;
+
+  // Binds the object to FileName and opens it: for writing, creates (or
+  // empties) it; for reading, only when it exists as a file. False, with no
+  // file held, when anything fails.
+  bool Open(const std::string& FileName, bool ForWriting);
+  // Reads the next record into CurrentRecord; returns HasRecord. False and
+  // no change for an object holding no file.
+  bool ReadNext();
+  // Appends Line as one record; false on failure or when no file is held.
+  bool WriteNext(std::string_view Line);
+  // Closes the file (flushing a writer); false on failure or when no file
+  // is held. The object holds no file afterwards.
+  bool Close();
+  // Deletes FileName from the disk (callers close first).
+  bool Remove();
+
+  std::string FileName;
+  std::int64_t RecLen = 0;
+  std::unique_ptr<TQxTextFile> TextFile;
+  bool IsOpen = false;
+  bool HasRecord = false;
+  // The record read last, as a view into TextFile's buffer: valid until
+  // the next ReadNext or Close of this object.
+  std::string_view CurrentRecord;
+};

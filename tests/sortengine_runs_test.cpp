@@ -1,0 +1,263 @@
+// The in-memory sort, the merge queue, the temporary-file slots and the
+// small helpers of the sort job.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "sortengine/file_merge.h"
+#include "sortengine/file_sorter.h"
+#include "sortengine/run_store.h"
+#include "sortengine/sort_keys.h"
+#include "tests/test_support.h"
+
+using testing_support::Exists;
+using testing_support::ReadFile;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+
+namespace {
+
+// The partition scheme written out plainly on two lists of strings,
+// recursing into the left part: the order of equal keys must match it.
+// (std::string compares bytes as unsigned, as keys do.)
+void ModelQuickSort(std::vector<std::string>& records, std::vector<std::string>& keys, long l, long r) {
+  while (l < r) {
+    long i = l, j = r;
+    const std::string p = keys[static_cast<size_t>((l + r) / 2)];
+    do {
+      while (keys[static_cast<size_t>(i)] < p) ++i;
+      while (keys[static_cast<size_t>(j)] > p) --j;
+      if (i <= j) {
+        std::swap(keys[static_cast<size_t>(i)], keys[static_cast<size_t>(j)]);
+        std::swap(records[static_cast<size_t>(i)], records[static_cast<size_t>(j)]);
+        ++i;
+        --j;
+      }
+    } while (i <= j);
+    if (l < j) ModelQuickSort(records, keys, l, j);
+    l = i;
+  }
+}
+
+std::vector<std::string> SortedRecords(const std::vector<std::string>& records,
+                                       const std::vector<std::string>& keys) {
+  TRecordKeyList list;
+  for (size_t i = 0; i < records.size(); ++i) list.Add(records[i], keys[i]);
+  QuickSort(list, 0, static_cast<std::int64_t>(list.Count()) - 1);
+  std::vector<std::string> out;
+  for (const TRunEntry& e : list.GetEntries()) out.emplace_back(e.RecordView());
+  return out;
+}
+
+}  // namespace
+
+TEST(QuickSort, EqualKeysFollowThePartitionScheme) {
+  // Keys B, A, A: the first exchange swaps entries 0 and 2, so record 3
+  // comes first.
+  EXPECT_EQ(SortedRecords({"1", "2", "3"}, {"B", "A", "A"}),
+            (std::vector<std::string>{"3", "2", "1"}));
+  EXPECT_EQ(SortedRecords({}, {}), std::vector<std::string>{});
+  EXPECT_EQ(SortedRecords({"x"}, {"k"}), std::vector<std::string>{"x"});
+  // A proper prefix sorts first; bytes compare unsigned; prefixes longer
+  // than the cached eight bytes still decide.
+  EXPECT_EQ(SortedRecords({"a", "b", "c", "d", "e"},
+                          {"AB", "A", std::string("\xff"), "abcdefghZ", "abcdefghA"}),
+            (std::vector<std::string>{"b", "a", "e", "d", "c"}));
+}
+
+TEST(QuickSort, MatchesTheModelOnRandomKeysWithManyTies) {
+  std::mt19937 rng(7);
+  for (int round = 0; round < 200; ++round) {
+    const int n = static_cast<int>(rng() % 300);
+    const int alphabet = 1 + static_cast<int>(rng() % 4);
+    std::vector<std::string> records, keys;
+    for (int i = 0; i < n; ++i) {
+      std::string key;
+      const int len = static_cast<int>(rng() % 11);  // around the eight cached bytes
+      for (int k = 0; k < len; ++k) key += static_cast<char>('\xfd' + rng() % alphabet);
+      keys.push_back(key);
+      records.push_back(std::to_string(i));
+    }
+    std::vector<std::string> expected = records, modelKeys = keys;
+    ModelQuickSort(expected, modelKeys, 0, n - 1);
+    ASSERT_EQ(SortedRecords(records, keys), expected) << "round " << round;
+  }
+}
+
+TEST(QuickSort, SortedAndReversedInputsOfEqualKeys) {
+  // Long runs of equal keys and presorted input: the order must still
+  // match the model (and the recursion must stay shallow).
+  for (int variant = 0; variant < 3; ++variant) {
+    std::vector<std::string> records, keys;
+    for (int i = 0; i < 20000; ++i) {
+      records.push_back(std::to_string(i));
+      keys.push_back(variant == 0 ? "same" : std::to_string(variant == 1 ? 100000 + i : 200000 - i));
+    }
+    std::vector<std::string> expected = records, modelKeys = keys;
+    ModelQuickSort(expected, modelKeys, 0, static_cast<long>(records.size()) - 1);
+    EXPECT_EQ(SortedRecords(records, keys), expected) << "variant " << variant;
+  }
+}
+
+class MergeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    BuildKeyTables();
+    merge.TempPath = dir.Path().string() + "/";
+    merge.TempPrefix = "$Quarn";
+    merge.TempExt = ".tmp";
+    merge.OnCallBackStr = [this](const char* line) { lines.emplace_back(line); };
+  }
+  void WriteRun(int number, const std::string& bytes) { WriteFile(merge.TempFileName(number), bytes); }
+
+  TempDir dir;
+  TQxFileMerge merge;
+  std::vector<std::string> lines;
+  TSortSpecs noKeys;
+};
+
+TEST_F(MergeTest, RunQueueTable) {
+  struct Case {
+    int runs;
+    int ways;
+    std::vector<std::string> steps;
+  };
+  const Case cases[] = {
+      {1, 5, {}},
+      {2, 5, {"Merging files 0 - 1 into 2"}},
+      {4, 2, {"Merging files 0 - 1 into 4", "Merging files 2 - 3 into 5", "Merging files 4 - 5 into 6"}},
+      {6, 5, {"Merging files 0 - 4 into 6", "Merging files 5 - 6 into 7"}},
+      {7, 3, {"Merging files 0 - 2 into 7", "Merging files 3 - 5 into 8", "Merging files 6 - 8 into 9"}},
+      {12, 5, {"Merging files 0 - 4 into 12", "Merging files 5 - 9 into 13", "Merging files 10 - 13 into 14"}},
+      {3, 9, {"Merging files 0 - 2 into 3"}},                                   // more than 5 ways: 5
+      {3, 1, {"Merging files 0 - 1 into 3", "Merging files 2 - 3 into 4"}},     // fewer than 2: 2
+  };
+  for (const Case& c : cases) {
+    lines.clear();
+    std::string expected;
+    for (int r = 0; r < c.runs; ++r) {
+      const std::string record = std::to_string(100 + r) + "r";
+      WriteRun(r, record + "\r\n");
+      expected += record + "\r\n";
+    }
+    const std::string final = dir.File("$Quarn.tmp");
+    ASSERT_TRUE(merge.Merge(final, c.ways, 0, c.runs - 1, noKeys)) << c.runs << " runs";
+    EXPECT_EQ(lines, c.steps) << c.runs << " runs, " << c.ways << " ways";
+    EXPECT_EQ(ReadFile(final), expected);
+    // Every run file is gone; only the final file is left.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
+    std::filesystem::remove(final);
+  }
+}
+
+TEST_F(MergeTest, EqualKeysComeFromTheLowerRunAndEmptyRunsVanish) {
+  TSortSpecs firstByte = {TSortFieldSpec{"", -1, 1, 1, true, false, false, false}};
+  WriteRun(0, "a0\r\nb0\r\n");
+  WriteRun(1, "");
+  WriteRun(2, "a2\r\nb2\r\nc2\r\n");
+  ASSERT_TRUE(merge.Merge(dir.File("$Quarn.tmp"), 5, 0, 2, firstByte));
+  EXPECT_EQ(ReadFile(dir.File("$Quarn.tmp")), "a0\r\na2\r\nb0\r\nb2\r\nc2\r\n");
+  EXPECT_FALSE(Exists(merge.TempFileName(1)));
+}
+
+TEST_F(MergeTest, FailuresAreFalseResults) {
+  // A leftover final file: the rename fails and the merged records stay
+  // under the last run number.
+  WriteRun(0, "b\r\n");
+  WriteRun(1, "a\r\n");
+  WriteFile(dir.File("$Quarn.tmp"), "old\r\n");
+  EXPECT_FALSE(merge.Merge(dir.File("$Quarn.tmp"), 5, 0, 1, noKeys));
+  EXPECT_EQ(ReadFile(dir.File("$Quarn.tmp")), "old\r\n");
+  EXPECT_EQ(ReadFile(merge.TempFileName(2)), "a\r\nb\r\n");
+
+  // A missing input: the step fails before its output exists.
+  std::filesystem::remove(dir.File("$Quarn.tmp"));
+  WriteRun(3, "x\r\n");
+  EXPECT_FALSE(merge.Merge(dir.File("$Quarn.tmp"), 5, 3, 4, noKeys));
+  EXPECT_FALSE(Exists(merge.TempFileName(5)));
+  EXPECT_TRUE(Exists(merge.TempFileName(3)));
+}
+
+TEST_F(MergeTest, FixedLengthRunsEndingInByte26SurviveTheMerge) {
+  merge.SetRecLen(3);
+  WriteRun(0, std::string("bb\x1a", 3));
+  WriteRun(1, std::string("aa\x1a", 3));
+  ASSERT_TRUE(merge.Merge(dir.File("$Quarn.tmp"), 5, 0, 1, noKeys));
+  EXPECT_EQ(ReadFile(dir.File("$Quarn.tmp")), std::string("aa\x1a" "bb\x1a", 6));
+}
+
+TEST(TempFileSlot, OpenReadWriteAndRemove) {
+  TempDir dir;
+  TQxFile slot;
+  EXPECT_FALSE(slot.Open(dir.File("missing.tmp"), false));
+  EXPECT_FALSE(slot.Open(dir.Path().string(), false));  // a directory is no file
+  EXPECT_FALSE(slot.ReadNext());
+  EXPECT_FALSE(slot.WriteNext("x"));
+  EXPECT_FALSE(slot.Close());
+
+  WriteFile(dir.File("empty.tmp"), "");
+  ASSERT_TRUE(slot.Open(dir.File("empty.tmp"), false));
+  EXPECT_FALSE(slot.ReadNext());
+  EXPECT_TRUE(slot.CurrentRecord.empty());
+  EXPECT_TRUE(slot.Close());
+  EXPECT_TRUE(slot.Remove());
+  EXPECT_FALSE(Exists(dir.File("empty.tmp")));
+
+  ASSERT_TRUE(slot.Open(dir.File("out.tmp"), true));
+  EXPECT_TRUE(slot.WriteNext("one"));
+  EXPECT_TRUE(slot.WriteNext(""));
+  EXPECT_TRUE(slot.Close());
+  EXPECT_EQ(ReadFile(dir.File("out.tmp")), "one\r\n\r\n");
+  EXPECT_FALSE(slot.Open(dir.File("no/such/dir.tmp"), true));
+}
+
+TEST(SortJobHelpers, BlankRecordsAndThousands) {
+  CsvMode = false;
+  EXPECT_TRUE(IsBlankRecord(""));
+  EXPECT_TRUE(IsBlankRecord(" \t\x01 "));
+  EXPECT_FALSE(IsBlankRecord(";;;"));
+  CsvMode = true;
+  CsvSeparator = ';';
+  CsvQuote = '"';
+  EXPECT_TRUE(IsBlankRecord(";;;"));
+  EXPECT_TRUE(IsBlankRecord(" \"\" ; ;"));
+  EXPECT_FALSE(IsBlankRecord(";\t;"));
+  EXPECT_FALSE(IsBlankRecord(";a;"));
+  CsvMode = false;
+
+  const std::string sep = platform::ThousandsSeparator();
+  EXPECT_EQ(FormatThousands(33554432), "33" + sep + "554" + sep + "432");
+  EXPECT_EQ(FormatThousands(1048576), "1" + sep + "048" + sep + "576");
+  EXPECT_EQ(FormatThousands(999), "999");
+}
+
+TEST(SortJobHelpers, CopyFileContentsCopiesAndReportsFailure) {
+  TempDir dir;
+  std::string bytes;
+  for (int i = 0; i < 100000; ++i) bytes += static_cast<char>(i * 7);
+  WriteFile(dir.File("src"), bytes);
+  WriteFile(dir.File("dst"), "older and longer content than nothing");
+  EXPECT_TRUE(CopyFileContents(dir.File("src"), dir.File("dst")));
+  EXPECT_EQ(ReadFile(dir.File("dst")), bytes);
+  EXPECT_FALSE(CopyFileContents(dir.File("missing"), dir.File("dst2")));
+  EXPECT_FALSE(CopyFileContents(dir.File("src"), dir.File("no/such/dst")));
+}
+
+TEST(Sorter, ConstructedAndDestroyedWithoutAJobTouchesNoFile) {
+  TempDir dir;
+  const auto cwd = std::filesystem::current_path();
+  std::filesystem::current_path(dir.Path());
+  {
+    TQxFileSorter sorter;
+    std::vector<std::string> got;
+    sorter.DoCallBackStr("silent");  // no callback: nothing happens
+    sorter.OnCallBackStr = [&](const char* line) { got.emplace_back(line); };
+    sorter.DoCallBackStr("");
+    EXPECT_EQ(got, std::vector<std::string>{""});
+  }
+  std::filesystem::current_path(cwd);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 0);
+}
