@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/e2e_support.h"
+#include "tests/sort_model.h"
 
 using namespace testing_support;
 
@@ -282,25 +283,6 @@ std::string Thousands(long long v) {
     out += digits[i];
   }
   return out;
-}
-
-void ModelQuickSort(std::vector<std::string>& recs, std::vector<std::string>& keys, long l, long r) {
-  while (l < r) {
-    long i = l, j = r;
-    const std::string p = keys[static_cast<size_t>((l + r) / 2)];
-    do {
-      while (keys[static_cast<size_t>(i)] < p) ++i;
-      while (keys[static_cast<size_t>(j)] > p) --j;
-      if (i <= j) {
-        std::swap(keys[static_cast<size_t>(i)], keys[static_cast<size_t>(j)]);
-        std::swap(recs[static_cast<size_t>(i)], recs[static_cast<size_t>(j)]);
-        ++i;
-        --j;
-      }
-    } while (i <= j);
-    if (l < j) ModelQuickSort(recs, keys, l, j);
-    l = i;
-  }
 }
 
 struct ModelJob {

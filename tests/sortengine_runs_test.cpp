@@ -11,36 +11,16 @@
 #include "sortengine/file_sorter.h"
 #include "sortengine/run_store.h"
 #include "sortengine/sort_keys.h"
+#include "tests/sort_model.h"
 #include "tests/test_support.h"
 
 using testing_support::Exists;
 using testing_support::ReadFile;
 using testing_support::TempDir;
+using testing_support::ModelQuickSort;
 using testing_support::WriteFile;
 
 namespace {
-
-// The partition scheme written out plainly on two lists of strings,
-// recursing into the left part: the order of equal keys must match it.
-// (std::string compares bytes as unsigned, as keys do.)
-void ModelQuickSort(std::vector<std::string>& records, std::vector<std::string>& keys, long l, long r) {
-  while (l < r) {
-    long i = l, j = r;
-    const std::string p = keys[static_cast<size_t>((l + r) / 2)];
-    do {
-      while (keys[static_cast<size_t>(i)] < p) ++i;
-      while (keys[static_cast<size_t>(j)] > p) --j;
-      if (i <= j) {
-        std::swap(keys[static_cast<size_t>(i)], keys[static_cast<size_t>(j)]);
-        std::swap(records[static_cast<size_t>(i)], records[static_cast<size_t>(j)]);
-        ++i;
-        --j;
-      }
-    } while (i <= j);
-    if (l < j) ModelQuickSort(records, keys, l, j);
-    l = i;
-  }
-}
 
 std::vector<std::string> SortedRecords(const std::vector<std::string>& records,
                                        const std::vector<std::string>& keys) {
