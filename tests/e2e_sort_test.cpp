@@ -154,6 +154,43 @@ TEST_F(SortJob, ConsoleLinesOfTheOptions) {
   }
 }
 
+TEST_F(SortJob, ProgressCountsAreNeverRepeated) {
+  auto lines = [](int n) {
+    std::string text;
+    for (int i = 0; i < n; ++i) text += std::to_string(n - i) + ";x\n";
+    return text;
+  };
+  auto counts = [](const std::vector<std::string>& all) {
+    std::vector<std::string> picked;
+    for (const std::string& l : all)
+      if (l.find(" record(s) read.") != std::string::npos || l.find(" record(s) analyzed.") != std::string::npos)
+        picked.push_back(l);
+    return picked;
+  };
+  struct Case {
+    int records;
+    std::vector<std::string> options;
+    std::vector<std::string> counts;
+  };
+  const Case cases[] = {
+      {999, {}, {"999 record(s) read."}},
+      {1000, {}, {"1000 record(s) read."}},
+      {1001, {}, {"1000 record(s) read.", "1001 record(s) read."}},
+      {1000, {"/V", "/SV=1,1,0"}, {"1000 record(s) analyzed.", "1000 record(s) read."}},
+      {1500, {"/V", "/SV=1,1,0"},
+       {"1000 record(s) analyzed.", "1500 record(s) analyzed.", "1000 record(s) read.", "1500 record(s) read."}},
+  };
+  for (const Case& c : cases) {
+    WriteFile(In(), lines(c.records));
+    std::vector<std::string> args = c.options;
+    args.push_back("in.txt");
+    args.push_back("out.txt");
+    RunResult r = Run(args);
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_EQ(counts(JobLines(r)), c.counts) << c.records << " records";
+  }
+}
+
 TEST_F(SortJob, QuietJobPrintsBannerAndElapsedTimeOnly) {
   WriteFile(In(), "b\na\n");
   RunResult r = Run({"/Q", "/D", "in.txt", "out.txt"});
