@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <functional>
 #include <random>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -23,7 +22,7 @@ const std::string kMemoryLine = "Maximum memory used: 33,554,432 bytes";
 std::vector<std::string> JobLines(const RunResult& r) {
   EXPECT_EQ(r.out.substr(0, kBanner.size()), kBanner);
   std::vector<std::string> lines = SplitLines(r.out.substr(kBanner.size()));
-  if (lines.empty() || !std::regex_match(lines.back(), std::regex("Elapsed time: \\d\\d:\\d\\d:\\d\\d"))) {
+  if (lines.empty() || !IsElapsedTimeLine(lines.back())) {
     ADD_FAILURE() << "no elapsed-time line at the end of:\n" << r.out;
     return lines;
   }

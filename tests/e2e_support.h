@@ -7,7 +7,6 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -70,14 +69,6 @@ inline RunResult RunQuarnIn(const std::string& workDir, const std::vector<std::s
     script += ShellQuoted(a);
   }
   return RunShellIn(workDir, script + " <\"$IN\" >\"$OUT\" 2>\"$ERR\"", stdinBytes);
-}
-
-inline std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) lines.push_back(line);
-  return lines;
 }
 
 }  // namespace testing_support

@@ -8,7 +8,9 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <sstream>
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -50,5 +52,23 @@ inline std::string ReadFile(const std::string& path) {
 }
 
 inline bool Exists(const std::string& path) { return std::filesystem::exists(path); }
+
+inline std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  return lines;
+}
+
+// "Elapsed time: HH:MM:SS" with hours 00..23.
+inline bool IsElapsedTimeLine(const std::string& line) {
+  const std::string prefix = "Elapsed time: ";
+  if (line.size() != prefix.size() + 8 || line.compare(0, prefix.size(), prefix) != 0) return false;
+  const std::string t = line.substr(prefix.size());
+  auto digit = [&](size_t i, char max) { return t[i] >= '0' && t[i] <= max; };
+  return digit(0, '2') && digit(1, '9') && t[2] == ':' && digit(3, '5') && digit(4, '9') &&
+         t[5] == ':' && digit(6, '5') && digit(7, '9') && t.compare(0, 2, "24") < 0;
+}
 
 }  // namespace testing_support
