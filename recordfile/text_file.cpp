@@ -19,27 +19,6 @@ constexpr const char* sinvalidrecordlength = "Invalid record length";
 constexpr const char* sreadpastend = "Read past end of file";
 constexpr const char* sinvalidrecordlenght = "Invalid Record Lenght";
 
-// First CR or LF in [p, end), or end. Eight bytes at a time: XOR turns a
-// matching byte into zero, and the usual has-zero-byte test spots it; the
-// exact byte is then found by the plain loop. The test has no false
-// positives for "some byte matches", only for which one.
-const char* FindCrOrLf(const char* p, const char* end) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101u;
-  constexpr std::uint64_t kHigh = 0x8080808080808080u;
-  constexpr std::uint64_t kAllCR = kOnes * static_cast<unsigned char>(kCR);
-  constexpr std::uint64_t kAllLF = kOnes * static_cast<unsigned char>(kLF);
-  while (end - p >= 8) {
-    std::uint64_t word;
-    std::memcpy(&word, p, 8);
-    const std::uint64_t cr = word ^ kAllCR;
-    const std::uint64_t lf = word ^ kAllLF;
-    if ((((cr - kOnes) & ~cr) | ((lf - kOnes) & ~lf)) & kHigh) break;
-    p += 8;
-  }
-  while (p < end && *p != kCR && *p != kLF) ++p;
-  return p;
-}
-
 }  // namespace
 
 TQxTextFile::~TQxTextFile() {
@@ -104,6 +83,8 @@ void TQxTextFile::FillBuffer(bool FirstFill) {
   if (got < 0) RaisePlatformError("Cannot read file");
   BufferLast = got - 1;
   BufferPos = 0;
+  NextCR = -1;
+  NextLF = -1;
   if (FirstFill && got == 1 && ApplyEofMarker && Buffer[0] == kEofMarker) {
     // A file holding only the marker has no records.
     BufferPos = 1;
@@ -140,16 +121,31 @@ bool TQxTextFile::FindLineEnd(std::int64_t Start, std::int64_t& P) {
   LineEndLength = 0;
   P = -1;
   if (Start > BufferLast) return false;
+  // The next CR and the next LF are found each with the C library's fast
+  // byte search and remembered: searches within one fill start at rising
+  // positions, so a remembered hit at or after Start is still the first
+  // one, and every byte is scanned at most once per kind.
   const char* base = Buffer.get();
-  const char* end = base + BufferLast + 1;
-  const char* hit = FindCrOrLf(base + Start, end);
-  if (hit == end) return false;
-  P = hit - base;
+  const std::int64_t limit = BufferLast + 1;
+  if (NextLF < Start) {
+    const void* hit = std::memchr(base + Start, kLF, static_cast<std::size_t>(limit - Start));
+    NextLF = hit != nullptr ? static_cast<const char*>(hit) - base : limit;
+  }
+  if (NextCR < Start) {
+    // No CR beyond the LF matters, so the search stops there.
+    const std::int64_t bound = NextLF < limit ? NextLF : limit;
+    const void* hit = std::memchr(base + Start, kCR, static_cast<std::size_t>(bound - Start));
+    NextCR = hit != nullptr ? static_cast<const char*>(hit) - base : bound;
+  }
+  const std::int64_t first = NextCR < NextLF ? NextCR : NextLF;
+  if (first >= limit) return false;
+  P = first;
   if (P == BufferLast) {
     LineEndLength = 1;  // its partner, if any, is not in the buffer yet
   } else {
-    const char next = hit[1];
-    LineEndLength = (next != *hit && (next == kCR || next == kLF)) ? 2 : 1;
+    const char here = base[P];
+    const char next = base[P + 1];
+    LineEndLength = (next != here && (next == kCR || next == kLF)) ? 2 : 1;
   }
   return true;
 }

@@ -106,6 +106,10 @@ class TQxTextFile {
   std::int64_t LineEndLength = 0;
   std::string FileName;
   std::int64_t BufferLast = -1;
+  // Index of the next CR and LF in Buffer at or after the last search
+  // start (BufferLast + 1: none); -1 until searched. Reset by every fill.
+  std::int64_t NextCR = -1;
+  std::int64_t NextLF = -1;
   // Reading: index of the next unconsumed byte; writing: bytes waiting.
   std::int64_t BufferPos = 0;
   std::int64_t BytesConsumed = 0;

@@ -1,6 +1,7 @@
 #include "sortengine/file_merge.h"
 
 #include "platform/platform.h"
+#include "sortengine/run_store.h"
 #include "sortengine/sort_keys.h"
 
 void TQxFileMerge::SetRecLen(std::int64_t Value) {
@@ -49,6 +50,7 @@ bool TQxFileMerge::Advance(std::int32_t Slot, TSortSpecs& Specs) {
     AppendSortKey(file.CurrentRecord, Specs, buffer);
     Keys[Slot] = buffer;
   }
+  KeyPrefixes[Slot] = KeyPrefixOf(Keys[Slot]);
   return true;
 }
 
@@ -93,7 +95,13 @@ std::int32_t TQxFileMerge::FindSmallest() const {
   for (std::int32_t i = 1; i <= Ways; ++i) {
     if (!Files[i - 1].HasRecord) continue;
     // Strictly smaller only, so that the lowest slot wins among equal keys.
-    if (best == -1 || CompareKeys(Keys[i - 1], Keys[best - 1]) < 0) best = i;
+    if (best == -1) {
+      best = i;
+      continue;
+    }
+    const std::uint64_t mine = KeyPrefixes[i - 1];
+    const std::uint64_t theirs = KeyPrefixes[best - 1];
+    if (mine < theirs || (mine == theirs && CompareKeys(Keys[i - 1], Keys[best - 1]) < 0)) best = i;
   }
   return best;
 }

@@ -62,4 +62,5 @@ class TQxFileMerge {
   std::array<TQxFile, 6> Files;  // [0..4] inputs, [5] output
   std::array<std::string, 5> KeyBuffers;
   std::array<std::string_view, 5> Keys;
+  std::array<std::uint64_t, 5> KeyPrefixes{};  // first key bytes, to skip most byte compares
 };

@@ -25,6 +25,8 @@ struct TRunEntry {
 // The key order of CompareKeys, answered from the prefixes when they differ.
 inline int CompareEntries(const TRunEntry& A, const TRunEntry& B) {
   if (A.KeyPrefix != B.KeyPrefix) return A.KeyPrefix < B.KeyPrefix ? -1 : 1;
+  // The partition compares the pivot with its own entry at least once.
+  if (A.Key == B.Key && A.KeyLength == B.KeyLength) return 0;
   return CompareKeys(A.KeyView(), B.KeyView());
 }
 
