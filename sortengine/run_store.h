@@ -65,7 +65,7 @@ class TRecordKeyList {
 
 inline std::uint64_t KeyPrefixOf(std::string_view Key) {
   unsigned char bytes[8] = {0, 0, 0, 0, 0, 0, 0, 0};
-  std::memcpy(bytes, Key.data(), Key.size() < 8 ? Key.size() : 8);
+  if (!Key.empty()) std::memcpy(bytes, Key.data(), Key.size() < 8 ? Key.size() : 8);
   std::uint64_t value = 0;
   for (unsigned char b : bytes) value = (value << 8) | b;
   return value;

@@ -69,6 +69,7 @@ TEST_F(SortJob, KeysAndOptions) {
       {"whole record, every line end", "b\r\na\nc\rd\n\re", {}, "a\r\nb\r\nc\r\nd\r\ne\r\n"},
       {"a final byte 26 is no record", "b\r\na\r\n\x1a", {}, "a\r\nb\r\n"},
       {"a shorter record sorts first", "ab\nabc\na\n", {}, "a\r\nab\r\nabc\r\n"},
+      {"empty records are records", "b\n\na\n\n", {}, "\r\n\r\na\r\nb\r\n"},
       {"case-sensitive column", "x20\ny10\nz30\n", {"/S=2,2"}, "y10\r\nx20\r\nz30\r\n"},
       {"upper case before lower", "abc1\nABC2\naBc3\nabd\n", {"/S=1,3"}, "ABC2\r\naBc3\r\nabc1\r\nabd\r\n"},
       // Equal keys come out in the order of the quicksort's exchanges.
