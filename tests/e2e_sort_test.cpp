@@ -44,6 +44,12 @@ std::vector<std::string> SimpleJobLines(int read, int written) {
 class SortJob : public ::testing::Test {
  protected:
   RunResult Run(const std::vector<std::string>& args) { return RunQuarnIn(dir.Path().string(), args); }
+  // Runs the options with in.txt and out.txt as the two file names.
+  RunResult RunSort(std::vector<std::string> options) {
+    options.push_back("in.txt");
+    options.push_back("out.txt");
+    return Run(options);
+  }
   std::string In() const { return dir.File("in.txt"); }
   std::string Out() const { return dir.File("out.txt"); }
   // Nothing but the named files is left in the working directory.
@@ -94,10 +100,7 @@ TEST_F(SortJob, KeysAndOptions) {
   };
   for (const Case& c : cases) {
     WriteFile(In(), c.input);
-    std::vector<std::string> args = c.options;
-    args.push_back("in.txt");
-    args.push_back("out.txt");
-    RunResult r = Run(args);
+    RunResult r = RunSort(c.options);
     EXPECT_EQ(r.exitCode, 0) << c.name << "\n" << r.out;
     EXPECT_EQ(ReadFile(Out()), c.output) << c.name;
     ExpectOnlyFiles({"in.txt", "out.txt"});
@@ -145,10 +148,7 @@ TEST_F(SortJob, ConsoleLinesOfTheOptions) {
   };
   for (const Case& c : cases) {
     WriteFile(In(), c.input);
-    std::vector<std::string> args = c.options;
-    args.push_back("in.txt");
-    args.push_back("out.txt");
-    RunResult r = Run(args);
+    RunResult r = RunSort(c.options);
     EXPECT_EQ(r.exitCode, 0) << c.name << "\n" << r.out;
     EXPECT_EQ(JobLines(r), c.lines) << c.name;
   }
@@ -182,10 +182,7 @@ TEST_F(SortJob, ProgressCountsAreNeverRepeated) {
   };
   for (const Case& c : cases) {
     WriteFile(In(), lines(c.records));
-    std::vector<std::string> args = c.options;
-    args.push_back("in.txt");
-    args.push_back("out.txt");
-    RunResult r = Run(args);
+    RunResult r = RunSort(c.options);
     EXPECT_EQ(r.exitCode, 0) << r.out;
     EXPECT_EQ(counts(JobLines(r)), c.counts) << c.records << " records";
   }
@@ -451,10 +448,7 @@ TEST_F(SortJob, ManyRunsMatchThePlainModel) {
       input += rec + (i % 3 == 0 ? "\n" : "\r\n");
     }
     WriteFile(In(), input);
-    std::vector<std::string> args = c.options;
-    args.push_back("in.txt");
-    args.push_back("out.txt");
-    RunResult r = Run(args);
+    RunResult r = RunSort(c.options);
     ModelJob expected = RunModel(records, c.limit, c.ways, c.dedupe, c.keyOf);
     ASSERT_EQ(r.exitCode, 0) << c.name << "\n" << r.out;
     EXPECT_EQ(JobLines(r), expected.lines) << c.name;
