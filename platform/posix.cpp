@@ -8,6 +8,7 @@
 #include <locale.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <time.h>
@@ -15,19 +16,12 @@
 
 #include <cstdlib>
 #include <memory>
+#include <random>
 #include <string>
 
 #include "platform/platform.h"
 
 namespace platform {
-
-namespace {
-
-std::string ErrorText(int code) { return strerror(code); }
-
-int Fd(std::intptr_t handle) { return static_cast<int>(handle); }
-
-}  // namespace
 
 char PathSeparator() { return '/'; }
 
@@ -42,46 +36,6 @@ bool DirectoryExists(const std::string& path) {
   if (path.empty()) return false;
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool DeleteFile(const std::string& path) { return unlink(path.c_str()) == 0; }
-
-bool RenameNoReplace(const std::string& from, const std::string& to) {
-#if defined(SYS_renameat2)
-  // RENAME_NOREPLACE = 1; called through syscall so that older C libraries
-  // without a renameat2 wrapper still build.
-  if (syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), 1u) == 0) return true;
-  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
-#endif
-  // File systems without RENAME_NOREPLACE: link fails when the target
-  // exists, so it never replaces anything.
-  if (link(from.c_str(), to.c_str()) != 0) return false;
-  if (unlink(from.c_str()) != 0) {
-    unlink(to.c_str());
-    return false;
-  }
-  return true;
-}
-
-bool CopyFileReplace(const std::string& from, const std::string& to) {
-  // Creating the target would empty a source that is the same file.
-  struct stat in, out;
-  if (stat(from.c_str(), &in) == 0 && stat(to.c_str(), &out) == 0 && in.st_dev == out.st_dev &&
-      in.st_ino == out.st_ino)
-    return false;
-  File source;
-  if (!source.OpenRead(from)) return false;
-  File target;
-  if (!target.Create(to)) return false;
-  static constexpr std::int64_t kChunk = 1 << 20;
-  std::unique_ptr<char[]> buffer(new char[kChunk]);
-  for (;;) {
-    std::int64_t got = source.Read(buffer.get(), kChunk);
-    if (got < 0) return false;
-    if (got == 0) break;
-    if (!target.Write(buffer.get(), got)) return false;
-  }
-  return source.Close() && target.Close();
 }
 
 std::string TempDirectory() {
@@ -131,116 +85,291 @@ void ReadStdinLine() {
   }
 }
 
-File::~File() {
-  if (IsOpen()) close(Fd(handle_));
-}
+namespace {
 
-bool File::Fail() {
-  error_ = ErrorText(errno);
-  return false;
-}
-
-bool File::OpenRead(const std::string& name) {
-  if (IsOpen()) Close();
-  int fd;
+// A system call that an interrupting signal may cut short is simply
+// started again.
+template <class Call>
+auto RetryOnInterrupt(Call call) {
+  decltype(call()) result;
   do {
-    fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return Fail();
-  struct stat st;
-  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    close(fd);
-    errno = EISDIR;
-    return Fail();
-  }
-  handle_ = fd;
-  return true;
+    result = call();
+  } while (result < 0 && errno == EINTR);
+  return result;
 }
 
-bool File::Create(const std::string& name) {
-  if (IsOpen()) Close();
-  int fd;
-  do {
-    fd = open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return Fail();
-  handle_ = fd;
-  return true;
-}
-
-std::int64_t File::Read(void* buffer, std::int64_t size) {
-  if (!IsOpen()) {
-    errno = EBADF;
-    Fail();
-    return -1;
+class PosixFile final : public File {
+ public:
+  PosixFile(int fd, std::string name) : fd_(fd), name_(std::move(name)) {}
+  ~PosixFile() override {
+    if (fd_ >= 0) close(fd_);
   }
-  char* out = static_cast<char*>(buffer);
-  std::int64_t total = 0;
-  while (total < size) {
-    ssize_t got = read(Fd(handle_), out + total, static_cast<size_t>(size - total));
-    if (got < 0) {
-      if (errno == EINTR) continue;
+
+  std::int64_t Read(void* buffer, std::int64_t size) override {
+    if (!CheckOpen()) return -1;
+    char* out = static_cast<char*>(buffer);
+    std::int64_t total = 0;
+    while (total < size) {
+      ssize_t got = read(fd_, out + total, static_cast<size_t>(size - total));
+      if (got < 0) {
+        if (errno == EINTR) continue;
+        Fail();
+        return -1;
+      }
+      if (got == 0) break;
+      total += got;
+    }
+    return total;
+  }
+
+  bool Write(const void* buffer, std::int64_t size) override {
+    if (!CheckOpen()) return false;
+    const char* in = static_cast<const char*>(buffer);
+    std::int64_t total = 0;
+    while (total < size) {
+      ssize_t put = write(fd_, in + total, static_cast<size_t>(size - total));
+      if (put < 0) {
+        if (errno == EINTR) continue;
+        return Fail();
+      }
+      total += put;
+    }
+    return true;
+  }
+
+  bool Seek(std::int64_t position) override {
+    if (!CheckOpen()) return false;
+    if (lseek(fd_, static_cast<off_t>(position), SEEK_SET) < 0) return Fail();
+    return true;
+  }
+
+  std::int64_t Position() override {
+    if (!CheckOpen()) return -1;
+    off_t pos = lseek(fd_, 0, SEEK_CUR);
+    if (pos < 0) {
       Fail();
       return -1;
     }
-    if (got == 0) break;
-    total += got;
+    return pos;
   }
-  return total;
-}
 
-bool File::Write(const void* buffer, std::int64_t size) {
-  if (!IsOpen()) {
-    errno = EBADF;
-    return Fail();
-  }
-  const char* in = static_cast<const char*>(buffer);
-  std::int64_t total = 0;
-  while (total < size) {
-    ssize_t put = write(Fd(handle_), in + total, static_cast<size_t>(size - total));
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      return Fail();
+  std::int64_t Size() override {
+    if (!CheckOpen()) return -1;
+    struct stat st;
+    if (fstat(fd_, &st) != 0) {
+      Fail();
+      return -1;
     }
-    total += put;
+    return st.st_size;
   }
-  return true;
-}
 
-bool File::Seek(std::int64_t position) {
-  if (lseek(Fd(handle_), static_cast<off_t>(position), SEEK_SET) < 0) return Fail();
-  return true;
-}
-
-std::int64_t File::Position() {
-  off_t pos = lseek(Fd(handle_), 0, SEEK_CUR);
-  if (pos < 0) {
-    Fail();
-    return -1;
+  bool Close() override {
+    if (!CheckOpen()) return false;
+    int fd = fd_;
+    fd_ = -1;
+    // The descriptor is gone after close even when it reports an error, so
+    // EINTR is not retried.
+    if (close(fd) != 0) return Fail();
+    return true;
   }
-  return pos;
-}
 
-std::int64_t File::Size() {
-  struct stat st;
-  if (fstat(Fd(handle_), &st) != 0) {
-    Fail();
-    return -1;
+  bool IsOpen() const override { return fd_ >= 0; }
+  const std::string& Name() const override { return name_; }
+  const std::string& Error() const override { return error_; }
+
+ private:
+  bool Fail() {
+    error_ = strerror(errno);
+    return false;
   }
-  return st.st_size;
-}
-
-bool File::Close() {
-  if (!IsOpen()) {
+  bool CheckOpen() {
+    if (fd_ >= 0) return true;
     errno = EBADF;
     return Fail();
   }
-  int fd = Fd(handle_);
-  handle_ = -1;
-  // The descriptor is gone after close even when it reports an error, so
-  // EINTR is not retried.
-  if (close(fd) != 0) return Fail();
-  return true;
+
+  int fd_;
+  std::string name_;
+  std::string error_;
+};
+
+class PosixDirectoryLock final : public DirectoryLock {
+ public:
+  explicit PosixDirectoryLock(int fd) : fd_(fd) {}
+  // Closing the descriptor releases the lock; so does the end of the
+  // process, however it ends.
+  ~PosixDirectoryLock() override { close(fd_); }
+
+ private:
+  int fd_;
+};
+
+std::string Quoted(const std::string& name) { return "\"" + name + "\""; }
+
+Status Failure(const std::string& what) { return Status::Failure(what + ": " + strerror(errno)); }
+
+std::string DirectoryOf(const std::string& name) {
+  const std::size_t slash = name.rfind('/');
+  if (slash == std::string::npos) return "";
+  return name.substr(0, slash + 1);
+}
+
+// Six characters from a random source: names that another process cannot
+// guess or be using.
+std::string RandomSuffix() {
+  static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  static std::random_device source;
+  std::string suffix;
+  for (int i = 0; i < 6; ++i) suffix += kChars[source() % (sizeof kChars - 1)];
+  return suffix;
+}
+
+int CreateExclusive(const std::string& name) {
+  return RetryOnInterrupt(
+      [&] { return open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666); });
+}
+
+class PosixEnv final : public Env {
+ public:
+  std::unique_ptr<File> OpenRead(const std::string& name, std::string& error) override {
+    int fd = RetryOnInterrupt([&] { return open(name.c_str(), O_RDONLY | O_CLOEXEC); });
+    if (fd < 0) {
+      error = strerror(errno);
+      return nullptr;
+    }
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+      close(fd);
+      error = strerror(EISDIR);
+      return nullptr;
+    }
+    return std::make_unique<PosixFile>(fd, name);
+  }
+
+  std::unique_ptr<File> Create(const std::string& name, CreateMode mode, std::string& error) override {
+    int fd = -1;
+    std::string made = name;
+    switch (mode) {
+      case CreateMode::kReplace:
+        fd = RetryOnInterrupt(
+            [&] { return open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666); });
+        break;
+      case CreateMode::kFresh:
+        // unlink removes a link itself, never its target.
+        if (unlink(name.c_str()) != 0 && errno != ENOENT) {
+          error = std::string("cannot remove the file left at this name: ") + strerror(errno);
+          return nullptr;
+        }
+        fd = CreateExclusive(name);
+        break;
+      case CreateMode::kUniqueSibling:
+        for (int attempt = 0; attempt < 100; ++attempt) {
+          made = DirectoryOf(name) + ".quarn-" + RandomSuffix();
+          fd = CreateExclusive(made);
+          if (fd >= 0 || errno != EEXIST) break;
+        }
+        break;
+    }
+    if (fd < 0) {
+      error = strerror(errno);
+      return nullptr;
+    }
+    return std::make_unique<PosixFile>(fd, made);
+  }
+
+  Status RemoveFile(const std::string& name) override {
+    if (unlink(name.c_str()) != 0) return Failure("Cannot delete file " + Quoted(name));
+    return {};
+  }
+
+  Status RenameNoReplace(const std::string& from, const std::string& to) override {
+    const std::string what = "Cannot rename file " + Quoted(from) + " to " + Quoted(to);
+#if defined(SYS_renameat2)
+    // RENAME_NOREPLACE = 1; called through syscall so that older C
+    // libraries without a renameat2 wrapper still build.
+    if (syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), 1u) == 0) return {};
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return Failure(what);
+#endif
+    // File systems without RENAME_NOREPLACE: link fails when the target
+    // exists, so it never replaces anything.
+    if (link(from.c_str(), to.c_str()) != 0) return Failure(what);
+    if (unlink(from.c_str()) != 0) {
+      Status failed = Failure(what);
+      unlink(to.c_str());
+      return failed;
+    }
+    return {};
+  }
+
+  Status RenameReplacing(const std::string& from, const std::string& to) override {
+    if (rename(from.c_str(), to.c_str()) != 0)
+      return Failure("Cannot rename file " + Quoted(from) + " to " + Quoted(to));
+    return {};
+  }
+
+  FileInfo Inspect(const std::string& name) override {
+    FileInfo info;
+    struct stat st;
+    if (stat(name.c_str(), &st) != 0) return info;
+    info.kind = S_ISREG(st.st_mode)   ? FileKind::kRegular
+                : S_ISDIR(st.st_mode) ? FileKind::kDirectory
+                                      : FileKind::kOther;
+    info.volume = static_cast<std::uint64_t>(st.st_dev);
+    info.index = static_cast<std::uint64_t>(st.st_ino);
+    return info;
+  }
+
+  std::string FullPath(const std::string& name) override {
+    if (char* resolved = realpath(name.c_str(), nullptr)) {
+      std::string full = resolved;
+      free(resolved);
+      return full;
+    }
+    // Not there (yet): resolve the directory and keep the last name.
+    std::string directory = DirectoryOf(name);
+    std::string last = name.substr(directory.size());
+    if (directory.empty()) directory = ".";
+    if (char* resolved = realpath(directory.c_str(), nullptr)) {
+      std::string full = resolved;
+      free(resolved);
+      if (full.back() != '/') full += '/';
+      return full + last;
+    }
+    return name;
+  }
+
+  std::unique_ptr<DirectoryLock> LockDirectory(const std::string& path,
+                                               const std::function<void()>& beforeWaiting,
+                                               std::string& error) override {
+    const std::string directory = path.empty() ? "." : path;
+    int fd = RetryOnInterrupt(
+        [&] { return open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+    if (fd < 0) {
+      error = strerror(errno);
+      return nullptr;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      if (errno != EWOULDBLOCK) {
+        error = strerror(errno);
+        close(fd);
+        return nullptr;
+      }
+      if (beforeWaiting) beforeWaiting();
+      if (RetryOnInterrupt([&] { return flock(fd, LOCK_EX); }) != 0) {
+        error = strerror(errno);
+        close(fd);
+        return nullptr;
+      }
+    }
+    return std::make_unique<PosixDirectoryLock>(fd);
+  }
+};
+
+}  // namespace
+
+Env& DefaultEnv() {
+  static PosixEnv env;
+  return env;
 }
 
 }  // namespace platform

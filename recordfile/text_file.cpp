@@ -1,5 +1,6 @@
 #include "recordfile/text_file.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -52,9 +53,11 @@ void TQxTextFile::OpenRead() {
   BufferPos = 0;
   BufferLast = -1;
   LineEndLength = 0;
-  if (!File.OpenRead(FileName)) RaisePlatformError("Cannot open file");
+  std::string error;
+  File = Env->OpenRead(FileName, error);
+  if (!File) RaiseIOError("Cannot open file", error.c_str());
   OpenMode = Mode::Reading;
-  FileSize = File.Size();
+  FileSize = File->Size();
   if (FileSize < 0) {
     FileSize = 0;
     RaisePlatformError("Cannot read file");
@@ -62,7 +65,7 @@ void TQxTextFile::OpenRead() {
   FillBuffer(true);
 }
 
-void TQxTextFile::OpenWrite(std::int32_t Kind, bool EofMarker) {
+void TQxTextFile::OpenWrite(std::int32_t Kind, bool EofMarker, platform::CreateMode How) {
   if (Kind < 0 || Kind > 3) throw TQxAbort("Invalid line end kind");
   if (OpenMode != Mode::Closed) Close();
   WriteEofMarker = EofMarker;
@@ -74,12 +77,15 @@ void TQxTextFile::OpenWrite(std::int32_t Kind, bool EofMarker) {
   BytesWritten = 0;
   BufferPos = 0;
   BufferLast = -1;
-  if (!File.Create(FileName)) RaisePlatformError("Cannot create file");
+  std::string error;
+  File = Env->Create(FileName, How, error);
+  if (!File) RaiseIOError("Cannot create file", error.c_str());
+  Created = File->Name();
   OpenMode = Mode::Writing;
 }
 
 void TQxTextFile::FillBuffer(bool FirstFill) {
-  const std::int64_t got = File.Read(Buffer.get(), BufferSize);
+  const std::int64_t got = File->Read(Buffer.get(), BufferSize);
   if (got < 0) RaisePlatformError("Cannot read file");
   BufferLast = got - 1;
   BufferPos = 0;
@@ -96,7 +102,7 @@ void TQxTextFile::FillBuffer(bool FirstFill) {
 // Moves the file back to the first unconsumed byte and reads a whole
 // buffer from there, so the current record starts at index 0.
 void TQxTextFile::SeekToRecordStart() {
-  if (!File.Seek(BytesConsumed)) RaisePlatformError("Cannot seek in file");
+  if (!File->Seek(BytesConsumed)) RaisePlatformError("Cannot seek in file");
   FillBuffer(false);
 }
 
@@ -106,7 +112,7 @@ void TQxTextFile::SeekToRecordStart() {
 // still lives in the buffer, stays intact.
 void TQxTextFile::ConsumeTrailingMarker() {
   char last;
-  const std::int64_t got = File.Read(&last, 1);
+  const std::int64_t got = File->Read(&last, 1);
   if (got < 0) RaisePlatformError("Cannot read file");
   if (got == 0) throw TQxIOError(sreadpastend);
   if (last == kEofMarker) {
@@ -114,7 +120,7 @@ void TQxTextFile::ConsumeTrailingMarker() {
     return;
   }
   // Not the marker: put it back for the next refill to read as data.
-  if (!File.Seek(BytesConsumed)) RaisePlatformError("Cannot seek in file");
+  if (!File->Seek(BytesConsumed)) RaisePlatformError("Cannot seek in file");
 }
 
 bool TQxTextFile::FindLineEnd(std::int64_t Start, std::int64_t& P) {
@@ -175,7 +181,7 @@ std::string_view TQxTextFile::ReadTextRecord() {
       after += 1;
   } else {
     // The buffer holds the end of the file: the rest is the last record.
-    const std::int64_t position = File.Position();
+    const std::int64_t position = File->Position();
     if (position < 0) RaisePlatformError("Cannot seek in file");
     if (position != FileSize) throw TQxIOError(slinetoolarge);
     length = BufferLast - BufferPos + 1;
@@ -251,7 +257,7 @@ void TQxTextFile::FlushBuffer() {
   // Dropped even on failure: writing the same bytes again after a partial
   // write would only add garbage to a file that is already broken.
   BufferPos = 0;
-  if (pending > 0 && !File.Write(Buffer.get(), pending)) RaisePlatformError("Cannot write file");
+  if (pending > 0 && !File->Write(Buffer.get(), pending)) RaisePlatformError("Cannot write file");
 }
 
 void TQxTextFile::Close() {
@@ -261,16 +267,18 @@ void TQxTextFile::Close() {
       FlushBuffer();
     } catch (...) {
       OpenMode = Mode::Closed;
-      File.Close();
+      File->Close();
       throw;
     }
   }
   OpenMode = Mode::Closed;
-  if (!File.Close()) RaisePlatformError("Cannot close file");
+  // Closing what was never opened fails as the system would.
+  if (!File) RaiseIOError("Cannot close file", std::strerror(EBADF));
+  if (!File->Close()) RaisePlatformError("Cannot close file");
 }
 
 void TQxTextFile::RaisePlatformError(const char* What) {
-  RaiseIOError(What, File.Error().c_str());
+  RaiseIOError(What, File ? File->Error().c_str() : "File not open");
 }
 
 void TQxTextFile::RaiseIOError(const char* What, const char* Detail) {

@@ -31,7 +31,8 @@ class TQxTextFile {
   static constexpr std::int64_t kMaxBufferSize = 1048576;
   static constexpr std::int64_t kDefaultBufferSize = 32768;
 
-  TQxTextFile() = default;
+  // Every file operation goes through Env, which must outlive the object.
+  explicit TQxTextFile(platform::Env& Env = platform::DefaultEnv()) : Env(&Env) {}
   // Closes a file that is still open, with the final flush of a writer.
   // Errors of that close are swallowed.
   ~TQxTextFile();
@@ -49,9 +50,12 @@ class TQxTextFile {
   // Opens for reading from the first byte and fills the buffer; on a file
   // already open it starts again from the first record.
   void OpenRead();
-  // Creates (or empties) the file for writing. LineEndKind 0..3 selects
-  // CR LF, LF CR, LF or CR; any other value raises TQxAbort.
-  void OpenWrite(std::int32_t LineEndKind, bool WriteEofMarker);
+  // Creates the file for writing as How says (by default: creates or
+  // empties it). LineEndKind 0..3 selects CR LF, LF CR, LF or CR; any other
+  // value raises TQxAbort. Messages name FileName also when How makes a
+  // file of another name (CreatedName()).
+  void OpenWrite(std::int32_t LineEndKind, bool WriteEofMarker,
+                 platform::CreateMode How = platform::CreateMode::kReplace);
 
   // True when every byte of the file has been consumed by reads.
   bool EndOfFile() const { return BytesConsumed == FileSize; }
@@ -70,6 +74,8 @@ class TQxTextFile {
   void Close();
 
   const std::string& GetFileName() const { return FileName; }
+  // The name of the file that OpenWrite created; empty before.
+  const std::string& CreatedName() const { return Created; }
   std::int64_t GetRecordLength() const { return RecordLength; }
   std::int64_t GetBufferSize() const { return BufferSize; }
   std::int64_t GetFileSize() const { return FileSize; }
@@ -97,7 +103,9 @@ class TQxTextFile {
   [[noreturn]] void RaisePlatformError(const char* What);
   [[noreturn]] void RaiseIOError(const char* What, const char* Detail);
 
-  platform::File File;
+  platform::Env* Env;
+  std::unique_ptr<platform::File> File;
+  std::string Created;
   Mode OpenMode = Mode::Closed;
   std::int64_t BufferSize = 0;
   std::int32_t LineEndKind = 0;

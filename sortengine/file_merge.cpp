@@ -1,8 +1,16 @@
 #include "sortengine/file_merge.h"
 
-#include "platform/platform.h"
 #include "sortengine/run_store.h"
 #include "sortengine/sort_keys.h"
+
+TQxFileMerge::TQxFileMerge(platform::Env& Env) : Env(&Env) {
+  for (TQxFile& file : Files) file.Env = &Env;
+}
+
+bool TQxFileMerge::Fail(const std::string& Reason) {
+  FailureReason = Reason;
+  return false;
+}
 
 void TQxFileMerge::SetRecLen(std::int64_t Value) {
   RecLen = Value;
@@ -19,6 +27,7 @@ void TQxFileMerge::DoCallBackStr(const std::string& Text) {
 
 bool TQxFileMerge::Merge(const std::string& FinalName, std::int32_t RequestedWays,
                          std::int64_t FirstNumber, std::int64_t LastNumber, TSortSpecs& Specs) {
+  FailureReason.clear();
   Ways = RequestedWays < kMinWays ? kMinWays : (RequestedWays > kMaxWays ? kMaxWays : RequestedWays);
   // The runs form a queue: each step takes the lowest-numbered runs still
   // waiting and appends its output under the next free number.
@@ -33,7 +42,9 @@ bool TQxFileMerge::Merge(const std::string& FinalName, std::int32_t RequestedWay
     last = target;
     ++target;
   }
-  return platform::RenameNoReplace(TempFileName(last), FinalName);
+  const platform::Status renamed = Env->RenameNoReplace(TempFileName(last), FinalName);
+  if (!renamed.Ok()) return Fail(renamed.Message());
+  return true;
 }
 
 bool TQxFileMerge::Advance(std::int32_t Slot, TSortSpecs& Specs) {
@@ -60,25 +71,29 @@ bool TQxFileMerge::MergeFiles(std::int64_t First, std::int64_t Last, std::int64_
                 " into " + std::to_string(Target));
   const std::int32_t inputs = static_cast<std::int32_t>(Last - First + 1);
   for (std::int32_t k = 0; k < inputs; ++k) {
-    if (!Files[k].Open(TempFileName(First + k), false)) return false;
+    if (!Files[k].Open(TempFileName(First + k), false)) return Fail(Files[k].LastError);
     Advance(k, Specs);
   }
   TQxFile& output = Files[5];
-  output.Open(TempFileName(Target), true);  // a failed open shows at the first write
+  // A failed open shows at the first write, or at the close of a step
+  // without records.
+  const bool outputOpen = output.Open(TempFileName(Target), true);
+  const std::string openFailure = output.LastError;
+  auto outputFailure = [&] { return Fail(outputOpen ? output.LastError : openFailure); };
   for (;;) {
     std::int32_t s = FindSmallest();
     if (s < 0) break;
-    if (!output.WriteNext(Files[s - 1].CurrentRecord)) return false;
+    if (!output.WriteNext(Files[s - 1].CurrentRecord)) return outputFailure();
     Advance(s - 1, Specs);
   }
   // The output is closed (and so flushed) before any input is deleted: an
   // output that cannot be completed fails the step while its inputs still
   // hold the records.
-  if (!output.Close()) return false;
+  if (!output.Close()) return outputFailure();
   for (std::int32_t k = 0; k < inputs; ++k) {
     if (Files[k].IsOpen) {
-      if (!Files[k].Close()) return false;
-      if (!Files[k].Remove()) return false;
+      if (!Files[k].Close()) return Fail(Files[k].LastError);
+      if (!Files[k].Remove()) return Fail(Files[k].LastError);
     }
   }
   return true;

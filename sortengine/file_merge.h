@@ -18,7 +18,8 @@ class TQxFileMerge {
   static constexpr std::int32_t kMinWays = 2;
   static constexpr std::int32_t kMaxWays = 5;
 
-  TQxFileMerge() = default;
+  // Every file operation goes through Env, which must outlive the object.
+  explicit TQxFileMerge(platform::Env& Env = platform::DefaultEnv());
   virtual ~TQxFileMerge() = default;
   TQxFileMerge(const TQxFileMerge&) = delete;
   TQxFileMerge& operator=(const TQxFileMerge&) = delete;
@@ -47,6 +48,9 @@ class TQxFileMerge {
 
   void DoCallBackStr(const std::string& Text);
 
+  // Why the last Merge that returned false failed, naming the file.
+  const std::string& LastError() const { return FailureReason; }
+
   std::string TempPath;
   std::string TempPrefix;
   std::string TempExt;
@@ -56,6 +60,11 @@ class TQxFileMerge {
   // Reads the next record of input slot k and keeps its key: a record's key
   // never changes, so it is built once instead of at every comparison.
   bool Advance(std::int32_t Slot, TSortSpecs& Specs);
+  // Keeps the reason of a failed file operation; returns false.
+  bool Fail(const std::string& Reason);
+
+  platform::Env* Env;
+  std::string FailureReason;
 
   std::int64_t RecLen = 0;
   std::int32_t Ways = kMaxWays;

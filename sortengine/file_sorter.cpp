@@ -17,8 +17,10 @@ constexpr std::int64_t kRecordOverhead = 10;  // charged per record on top of it
 
 }  // namespace
 
-TQxFileSorter::TQxFileSorter()
-    : SortParser(std::make_unique<TQxSortParser>()), FileMerge(std::make_unique<TQxFileMerge>()) {
+TQxFileSorter::TQxFileSorter(platform::Env& FileSystem)
+    : SortParser(std::make_unique<TQxSortParser>()),
+      FileMerge(std::make_unique<TQxFileMerge>(FileSystem)),
+      Env(&FileSystem) {
   FileMerge->TempPrefix = "$Quarn";
   FileMerge->TempExt = ".tmp";
 }
@@ -75,7 +77,8 @@ void TQxFileSorter::Sort(const std::string& CommandLine) {
   std::int64_t recordsRead = 0;
   std::int64_t lastReported = 0;
   bool noRunYet = true;
-  InputFile = std::make_unique<TQxTextFile>();
+  InputFile = std::make_unique<TQxTextFile>(*Env);
+  InputCopyName.clear();
 
   // 2. Options.
   SortParser->Parse(CommandLine);
@@ -114,10 +117,17 @@ void TQxFileSorter::Sort(const std::string& CommandLine) {
   }
   FileMerge->SetRecLen(options.RecordLength);
 
-  // 8-10. The input.
-  if (!platform::FileExists(options.InputFileName))
+  // 8-10. The input. A pipe or device is read once, into a temporary
+  // copy, because the CSV pre-pass reads the input twice and the record
+  // file needs to know where the input ends.
+  const platform::FileKind inputKind = Env->Inspect(options.InputFileName).kind;
+  if (inputKind == platform::FileKind::kMissing || inputKind == platform::FileKind::kDirectory)
     FatalError("File " + options.InputFileName + " not found");
-  InputFile->Prepare(options.InputFileName, options.RecordLength, kBufferSize);
+  CheckFileNames();
+  const std::string inputName = inputKind == platform::FileKind::kOther
+                                    ? CopyStreamInput(options.InputFileName)
+                                    : options.InputFileName;
+  InputFile->Prepare(inputName, options.RecordLength, kBufferSize);
   InputFile->OpenRead();
   if (AnyAutoWidth) AnalyzeCsvWidths();
 
@@ -151,6 +161,7 @@ void TQxFileSorter::Sort(const std::string& CommandLine) {
   // name the input itself.
   InputFile->Close();
   InputFile.reset();
+  if (!InputCopyName.empty()) Env->RemoveFile(InputCopyName);  // a leftover is replaced next time
   if (reporting && recordsRead != lastReported) ReportRecordsRead(recordsRead, lastReported);
   if (!RecordList.Empty() || noRunYet) WriteRun();
 
@@ -158,22 +169,16 @@ void TQxFileSorter::Sort(const std::string& CommandLine) {
   DoCallBackStr("Begin " + std::to_string(options.MergeWays) + "-way merging files 0-" +
                 std::to_string(RunCount - 1) + "...");
   if (!FileMerge->Merge(mergedFileName, options.MergeWays, 0, RunCount - 1, specs))
-    FatalError("Can't merge temporary files into " + mergedFileName);
+    FatalError("Can't merge temporary files into " + mergedFileName + "\r\n" + FileMerge->LastError());
 
-  // 21-22. Final placement.
-  if (platform::FileExists(options.OutputFileName)) platform::DeleteFile(options.OutputFileName);
+  // 21-22. Final placement. The output is never deleted first: it is
+  // replaced in one step by a complete file, so that a failure leaves it as
+  // it was (and an output that is also the input keeps the user's data).
   std::int64_t written;
   if (options.IgnoreDuplicates || options.HeaderLines != 0) {
     written = ProcessLastFile(mergedFileName);
   } else {
-    if (!platform::RenameNoReplace(mergedFileName, options.OutputFileName)) {
-      if (platform::CopyFileReplace(mergedFileName, options.OutputFileName) ||
-          CopyFileContents(mergedFileName, options.OutputFileName)) {
-        platform::DeleteFile(mergedFileName);
-      } else {
-        FatalError("Can't rename\r\n" + mergedFileName + "\r\nto\r\n" + options.OutputFileName);
-      }
-    }
+    PlaceMergedFile(mergedFileName);
     written = recordsRead - Excluded - Blank;
   }
 
@@ -186,31 +191,121 @@ void TQxFileSorter::Sort(const std::string& CommandLine) {
   // 24.
   CsvParser.reset();
   CsvFields.clear();
+  TempLock.reset();
 }
 
-bool CopyFileContents(const std::string& Source, const std::string& Target) {
-  platform::File source;
-  if (!source.OpenRead(Source)) return false;
-  platform::File target;
-  if (!target.Create(Target)) return false;
-  constexpr std::int64_t kStep = 32768;
-  std::unique_ptr<char[]> buffer(new char[kStep]);
-  bool ok = true;
-  for (;;) {
-    std::int64_t got = source.Read(buffer.get(), kStep);
-    if (got < 0) {
-      ok = false;
-      break;
-    }
-    if (got == 0) break;
-    if (!target.Write(buffer.get(), got)) {
-      ok = false;
-      break;
+void TQxFileSorter::CheckFileNames() {
+  const TQxSortParser& options = *SortParser;
+  const std::string& duplicates = options.DuplicatesFileName;
+  if (!duplicates.empty()) {
+    // Both would be written at once, or the input replaced by the
+    // duplicates alone.
+    if (platform::SameFile(*Env, duplicates, options.OutputFileName))
+      FatalError("Duplicates file " + duplicates + " is the output file");
+    if (platform::SameFile(*Env, duplicates, options.InputFileName))
+      FatalError("Duplicates file " + duplicates + " is the input file");
+  }
+  // Temporary files are removed and rewritten freely: a user's file under
+  // such a name would be destroyed while it is still needed.
+  if (IsTempName(options.InputFileName))
+    FatalError("Input file " + options.InputFileName +
+               " has the name of a temporary file; rename or move it first");
+  if (IsTempName(options.OutputFileName))
+    FatalError("Output file " + options.OutputFileName + " has the name of a temporary file");
+  if (!duplicates.empty() && IsTempName(duplicates))
+    FatalError("Duplicates file " + duplicates + " has the name of a temporary file");
+}
+
+bool TQxFileSorter::IsTempName(const std::string& Name) {
+  const char separator = platform::PathSeparator();
+  const std::string full = Env->FullPath(Name);
+  const std::size_t cut = full.rfind(separator);
+  const std::string directory = cut == std::string::npos ? "." : full.substr(0, cut + 1);
+  const std::string base = cut == std::string::npos ? full : full.substr(cut + 1);
+
+  const std::string& prefix = FileMerge->TempPrefix;
+  const std::string& extension = FileMerge->TempExt;
+  if (base.size() < prefix.size() + extension.size() || base.compare(0, prefix.size(), prefix) != 0 ||
+      base.compare(base.size() - extension.size(), extension.size(), extension) != 0)
+    return false;
+  // "$Quarn.tmp", "$QuarnInput.tmp" or a run number as TempFileName writes it.
+  const std::string middle = base.substr(prefix.size(), base.size() - prefix.size() - extension.size());
+  bool runNumber = !middle.empty() && (middle[0] != '0' || middle.size() == 1);
+  for (char c : middle) runNumber = runNumber && c >= '0' && c <= '9';
+  if (!middle.empty() && middle != "Input" && !runNumber) return false;
+
+  const std::string& tempPath = SortParser->TempPath;
+  return platform::SameFile(*Env, directory, tempPath.empty() ? "." : tempPath);
+}
+
+void TQxFileSorter::LockTempDirectory() {
+  if (TempLock) return;
+  const std::string& tempPath = SortParser->TempPath;
+  const std::string shown = Env->FullPath(tempPath.empty() ? "." : tempPath);
+  std::string error;
+  TempLock = Env->LockDirectory(
+      tempPath, [&] { DoCallBackStr("Waiting for another job using the temporary directory " + shown + "..."); },
+      error);
+  if (!TempLock) throw TQxIOError("Cannot lock temporary directory \"" + shown + "\": " + error);
+}
+
+std::string TQxFileSorter::CopyStreamInput(const std::string& Name) {
+  LockTempDirectory();
+  InputCopyName = SortParser->TempPath + FileMerge->TempPrefix + "Input" + FileMerge->TempExt;
+  const platform::Status copied =
+      CopyFileContents(*Env, Name, InputCopyName, platform::CreateMode::kFresh);
+  if (!copied.Ok()) throw TQxIOError(copied.Message());
+  return InputCopyName;
+}
+
+void TQxFileSorter::PlaceMergedFile(const std::string& MergedFileName) {
+  const std::string& output = SortParser->OutputFileName;
+  bool placed;
+  if (Env->Inspect(output).kind == platform::FileKind::kOther) {
+    // A device or FIFO is written into, never replaced.
+    placed = CopyFileContents(*Env, MergedFileName, output).Ok();
+    if (placed) Env->RemoveFile(MergedFileName);
+  } else {
+    placed = Env->RenameReplacing(MergedFileName, output).Ok();
+    if (!placed) {
+      // Another file system: a complete copy beside the output takes its
+      // place in one step.
+      std::string copy;
+      placed = CopyFileContents(*Env, MergedFileName, output, platform::CreateMode::kUniqueSibling, &copy)
+                   .Ok() &&
+               Env->RenameReplacing(copy, output).Ok();
+      if (placed)
+        Env->RemoveFile(MergedFileName);
+      else if (!copy.empty())
+        Env->RemoveFile(copy);
     }
   }
-  if (!source.Close()) ok = false;
-  if (!target.Close()) ok = false;
-  return ok;
+  if (!placed) FatalError("Can't rename\r\n" + MergedFileName + "\r\nto\r\n" + output);
+}
+
+platform::Status CopyFileContents(platform::Env& Env, const std::string& Source,
+                                  const std::string& Target, platform::CreateMode How,
+                                  std::string* Created) {
+  auto failure = [](const char* what, const std::string& name, const std::string& error) {
+    return platform::Status::Failure(std::string(what) + " \"" + name + "\": " + error);
+  };
+  std::string error;
+  std::unique_ptr<platform::File> source = Env.OpenRead(Source, error);
+  if (!source) return failure("Cannot open file", Source, error);
+  std::unique_ptr<platform::File> target = Env.Create(Target, How, error);
+  if (!target) return failure("Cannot create file", Target, error);
+  if (Created != nullptr) *Created = target->Name();
+  constexpr std::int64_t kStep = 32768;
+  std::unique_ptr<char[]> buffer(new char[kStep]);
+  for (;;) {
+    const std::int64_t got = source->Read(buffer.get(), kStep);
+    if (got < 0) return failure("Cannot read file", Source, source->Error());
+    if (got == 0) break;
+    if (!target->Write(buffer.get(), got)) return failure("Cannot write file", Target, target->Error());
+  }
+  if (!source->Close()) return failure("Cannot close file", Source, source->Error());
+  if (!target->Close()) return failure("Cannot close file", Target, target->Error());
+  return {};
 }
 
 std::string FormatThousands(std::int64_t Value) {

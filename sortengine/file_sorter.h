@@ -18,9 +18,10 @@ class TQxFileSorter {
   static constexpr std::int64_t kBufferSize = 32768;
 
   // Creates the parser, the merge object (run files "$Quarn<n>.tmp") and
-  // the lists. Creates no file.
-  TQxFileSorter();
-  // Touches no temporary file.
+  // the lists. Creates no file. Every file operation of the job goes
+  // through Env, which must outlive the sorter.
+  explicit TQxFileSorter(platform::Env& Env = platform::DefaultEnv());
+  // Touches no temporary file; releases the temporary directory.
   ~TQxFileSorter();
   TQxFileSorter(const TQxFileSorter&) = delete;
   TQxFileSorter& operator=(const TQxFileSorter&) = delete;
@@ -43,7 +44,11 @@ class TQxFileSorter {
   void WriteRun();
   // Writes the output file from the header lines and the merged file,
   // dropping duplicates under /D; deletes the merged file. Returns the
-  // lines written, header lines included.
+  // lines written, header lines included. The output is replaced only by a
+  // complete result: the records go to a new file beside it that is then
+  // renamed over it (an output that is a device or FIFO is written in
+  // place). On failure the output is as it was and the error names the
+  // merged file, which still holds the sorted records.
   std::int64_t ProcessLastFile(const std::string& MergedFileName);
   // The CSV pre-pass: widest value of every auto-width key's field, over
   // the records after the header lines. Leaves the input at its first
@@ -60,6 +65,23 @@ class TQxFileSorter {
  private:
   void ReportRecordsRead(std::int64_t RecordsRead, std::int64_t& LastReported);
   void TakeRecord(std::string_view Record);
+  // Refuses, before anything is read, file names that would make the job
+  // destroy its own input or output (see the definition).
+  void CheckFileNames();
+  // True when Name is, or would be, one of the job's temporary files.
+  bool IsTempName(const std::string& Name);
+  // Takes the temporary directory for this job, waiting while another job
+  // holds it. Called before the first temporary file is made.
+  void LockTempDirectory();
+  // An input that is not a regular file (a pipe or a device) can be read
+  // only once: it is copied into a temporary file, whose name is returned.
+  std::string CopyStreamInput(const std::string& Name);
+  // Moves the merged file to the output (no header lines, no /D).
+  void PlaceMergedFile(const std::string& MergedFileName);
+
+  platform::Env* Env;
+  std::unique_ptr<platform::DirectoryLock> TempLock;
+  std::string InputCopyName;
 
   std::unique_ptr<TQxTextFile> InputFile;
   std::string KeyScratch;
@@ -75,9 +97,14 @@ void QuickSort(TRecordKeyList& List, std::int64_t L, std::int64_t R);
 // nothing but blanks, separators and quotation signs inside them.
 bool IsBlankRecord(std::string_view Record);
 
-// Byte copy of Source into Target (created or truncated), 32,768 bytes a
-// step. True when every byte arrived and both files closed cleanly.
-bool CopyFileContents(const std::string& Source, const std::string& Target);
+// Byte copy of Source into Target, created as How says, 32,768 bytes a
+// step. Succeeds when every byte arrived and both files closed cleanly;
+// Created receives the name of the file made (for a unique sibling, its own
+// name), also when the copy failed after creating it.
+platform::Status CopyFileContents(platform::Env& Env, const std::string& Source,
+                                  const std::string& Target,
+                                  platform::CreateMode How = platform::CreateMode::kReplace,
+                                  std::string* Created = nullptr);
 
 // Count with the user's thousands separator, e.g. 33,554,432.
 std::string FormatThousands(std::int64_t Value);

@@ -36,13 +36,14 @@ void QuickSort(TRecordKeyList& List, std::int64_t L, std::int64_t R) {
 }
 
 void TQxFileSorter::WriteRun() {
+  LockTempDirectory();
   DoCallBackStr("Sorting/Writing to file " + std::to_string(RunCount) + "...");
   QuickSort(RecordList, 0, static_cast<std::int64_t>(RecordList.Count()) - 1);
   {
-    TQxTextFile run;
+    TQxTextFile run(*Env);
     run.Prepare(FileMerge->TempFileName(RunCount), SortParser->RecordLength, kBufferSize,
                 /*ApplyEofMarker=*/false);
-    run.OpenWrite(0, false);
+    run.OpenWrite(0, false, platform::CreateMode::kFresh);
     for (const TRunEntry& entry : RecordList.GetEntries()) run.WriteRecord(entry.RecordView());
     run.Close();
   }
@@ -51,61 +52,93 @@ void TQxFileSorter::WriteRun() {
   MemoryUsed = 0;
 }
 
+namespace {
+
+// Copies the merged records to Output, dropping duplicates under /D.
+// Returns the records written.
+std::int64_t CopyMergedRecords(TQxTextFile& Merged, TQxTextFile& Output, const TQxSortParser& Options,
+                               TSortSpecs& Specs, TQxTextFile& DuplicatesFile,
+                               std::int64_t& Duplicates) {
+  std::int64_t written = 0;
+  if (!Options.IgnoreDuplicates) {
+    while (!Merged.EndOfFile()) {
+      Output.WriteRecord(Merged.ReadRecordView());
+      ++written;
+    }
+    return written;
+  }
+  const bool keepDuplicates = DuplicatesFile.IsOpen();
+  std::string previousKey;
+  std::string key;
+  if (!Merged.EndOfFile()) {
+    std::string_view record = Merged.ReadRecordView();
+    AppendSortKey(record, Specs, previousKey);
+    Output.WriteRecord(record);
+    ++written;
+  }
+  while (!Merged.EndOfFile()) {
+    std::string_view record = Merged.ReadRecordView();
+    key.clear();
+    AppendSortKey(record, Specs, key);
+    if (key != previousKey) {
+      Output.WriteRecord(record);
+      previousKey.swap(key);
+      ++written;
+    } else {
+      ++Duplicates;
+      if (keepDuplicates) DuplicatesFile.WriteRecord(record);
+    }
+  }
+  return written;
+}
+
+}  // namespace
+
 std::int64_t TQxFileSorter::ProcessLastFile(const std::string& MergedFileName) {
   const TQxSortParser& options = *SortParser;
   DoCallBackStr("Processing last file...");
-  TQxTextFile merged;
-  merged.Prepare(MergedFileName, options.RecordLength, kBufferSize, /*ApplyEofMarker=*/false);
-  merged.OpenRead();
-  TQxTextFile output;
-  output.Prepare(options.OutputFileName, options.RecordLength, kBufferSize);
-  output.OpenWrite(0, false);
-
-  for (const std::string& header : HeaderList) output.WriteRecord(header);
+  TQxTextFile merged(*Env);
+  TQxTextFile output(*Env);
+  TQxTextFile duplicatesFile(*Env);
+  // A device or FIFO is written in place; anything else is replaced by a
+  // complete file made beside it.
+  const bool inPlace = Env->Inspect(options.OutputFileName).kind == platform::FileKind::kOther;
   std::int64_t written = static_cast<std::int64_t>(HeaderList.size());
-
-  if (!options.IgnoreDuplicates) {
-    while (!merged.EndOfFile()) {
-      output.WriteRecord(merged.ReadRecordView());
-      ++written;
-    }
-  } else {
-    std::int64_t duplicates = 0;
-    TQxTextFile duplicatesFile;
-    const bool keepDuplicates = !options.DuplicatesFileName.empty();
-    if (keepDuplicates) {
+  std::int64_t duplicates = 0;
+  try {
+    merged.Prepare(MergedFileName, options.RecordLength, kBufferSize, /*ApplyEofMarker=*/false);
+    merged.OpenRead();
+    output.Prepare(options.OutputFileName, options.RecordLength, kBufferSize);
+    output.OpenWrite(0, false,
+                     inPlace ? platform::CreateMode::kReplace : platform::CreateMode::kUniqueSibling);
+    for (const std::string& header : HeaderList) output.WriteRecord(header);
+    if (options.IgnoreDuplicates && !options.DuplicatesFileName.empty()) {
       duplicatesFile.Prepare(options.DuplicatesFileName, options.RecordLength, kBufferSize);
       duplicatesFile.OpenWrite(0, false);
     }
-    TSortSpecs& specs = SortParser->SortSpecs;
-    std::string previousKey;
-    std::string key;
-    if (!merged.EndOfFile()) {
-      std::string_view record = merged.ReadRecordView();
-      AppendSortKey(record, specs, previousKey);
-      output.WriteRecord(record);
-      ++written;
-    }
-    while (!merged.EndOfFile()) {
-      std::string_view record = merged.ReadRecordView();
-      key.clear();
-      AppendSortKey(record, specs, key);
-      if (key != previousKey) {
-        output.WriteRecord(record);
-        previousKey.swap(key);
-        ++written;
-      } else {
-        ++duplicates;
-        if (keepDuplicates) duplicatesFile.WriteRecord(record);
-      }
-    }
-    DoCallBackStr(std::to_string(duplicates) + " duplicate record(s) ignored.");
+    written += CopyMergedRecords(merged, output, options, SortParser->SortSpecs, duplicatesFile,
+                                 duplicates);
     merged.Close();
     output.Close();
-    if (keepDuplicates) duplicatesFile.Close();
+    if (duplicatesFile.IsOpen()) duplicatesFile.Close();
+    if (!inPlace) {
+      const platform::Status placed = Env->RenameReplacing(output.CreatedName(), options.OutputFileName);
+      if (!placed.Ok()) throw TQxIOError(placed.Message());
+    }
+  } catch (const TQxIOError& e) {
+    // The output stays as it was; the merged file still holds every
+    // sorted record, and the message says where.
+    if (!inPlace && !output.CreatedName().empty()) {
+      try {
+        if (output.IsOpen()) output.Close();
+      } catch (const TQxIOError&) {
+      }
+      Env->RemoveFile(output.CreatedName());
+    }
+    throw TQxIOError(std::string(e.what()) + "; the sorted records remain in \"" + MergedFileName + "\"");
   }
-  if (merged.IsOpen()) merged.Close();
-  if (output.IsOpen()) output.Close();
-  platform::DeleteFile(MergedFileName);
+  if (options.IgnoreDuplicates)
+    DoCallBackStr(std::to_string(duplicates) + " duplicate record(s) ignored.");
+  Env->RemoveFile(MergedFileName);
   return written;
 }

@@ -1,25 +1,28 @@
 #include "sortengine/temp_file.h"
 
-#include "platform/platform.h"
-
 bool TQxFile::Open(const std::string& Name, bool ForWriting) {
   FileName = Name;
   HasRecord = false;
   CurrentRecord = {};
   TextFile.reset();
   IsOpen = false;
-  if (!ForWriting && !platform::FileExists(Name)) return false;
-  auto file = std::make_unique<TQxTextFile>();
+  if (!ForWriting && Env->Inspect(Name).kind != platform::FileKind::kRegular) {
+    LastError = "Cannot open file \"" + Name + "\": no such file";
+    return false;
+  }
+  auto file = std::make_unique<TQxTextFile>(*Env);
   try {
     // The program's own files: a final byte 26 is data, not a marker.
     file->Prepare(Name, RecLen, kBufferSize, /*ApplyEofMarker=*/false);
     if (ForWriting)
-      file->OpenWrite(0, false);
+      file->OpenWrite(0, false, platform::CreateMode::kFresh);
     else
       file->OpenRead();
-  } catch (const TQxIOError&) {
+  } catch (const TQxIOError& e) {
+    LastError = e.what();
     return false;
-  } catch (const TQxAbort&) {
+  } catch (const TQxAbort& e) {
+    LastError = e.what();
     return false;
   }
   TextFile = std::move(file);
@@ -36,10 +39,14 @@ bool TQxFile::ReadNext() {
 }
 
 bool TQxFile::WriteNext(std::string_view Line) {
-  if (!IsOpen) return false;
+  if (!IsOpen) {
+    LastError = "Cannot write file \"" + FileName + "\": File not open for writing";
+    return false;
+  }
   try {
     TextFile->WriteRecord(Line);
-  } catch (const TQxIOError&) {
+  } catch (const TQxIOError& e) {
+    LastError = e.what();
     return false;
   }
   return true;
@@ -50,7 +57,8 @@ bool TQxFile::Close() {
   bool ok = true;
   try {
     TextFile->Close();
-  } catch (const TQxIOError&) {
+  } catch (const TQxIOError& e) {
+    LastError = e.what();
     ok = false;
   }
   TextFile.reset();
@@ -64,5 +72,7 @@ bool TQxFile::Remove() {
   IsOpen = false;
   HasRecord = false;
   CurrentRecord = {};
-  return platform::DeleteFile(FileName);
+  const platform::Status removed = Env->RemoveFile(FileName);
+  if (!removed.Ok()) LastError = removed.Message();
+  return removed.Ok();
 }

@@ -1,6 +1,7 @@
 // TQxFile: one input or output slot of the merge. Reads a run with a
 // one-record look-ahead or writes the run a merge step produces. Failures
-// are reported as false results only; read errors propagate.
+// are reported as false results only, with the reason kept in LastError;
+// read errors propagate.
 #pragma once
 
 #include <cstdint>
@@ -14,8 +15,9 @@ class TQxFile {
  public:
   static constexpr std::int64_t kBufferSize = 32768;
 
-  // Binds the object to FileName and opens it: for writing, creates (or
-  // empties) it; for reading, only when it exists as a file. False, with no
+  // Binds the object to FileName and opens it: for writing, creates it
+  // afresh (a leftover file or link at the name is removed, never written
+  // through); for reading, only when it exists as a file. False, with no
   // file held, when anything fails.
   bool Open(const std::string& FileName, bool ForWriting);
   // Reads the next record into CurrentRecord; returns HasRecord. False and
@@ -29,6 +31,8 @@ class TQxFile {
   // Deletes FileName from the disk (callers close first).
   bool Remove();
 
+  // The file system; set by the owner before the first Open.
+  platform::Env* Env = &platform::DefaultEnv();
   std::string FileName;
   std::int64_t RecLen = 0;
   std::unique_ptr<TQxTextFile> TextFile;
@@ -37,4 +41,6 @@ class TQxFile {
   // The record read last, as a view into TextFile's buffer: valid until
   // the next ReadNext or Close of this object.
   std::string_view CurrentRecord;
+  // Why the last operation that returned false failed.
+  std::string LastError;
 };

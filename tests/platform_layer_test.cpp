@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "tests/test_support.h"
 
@@ -22,6 +24,7 @@ class PlatformTest : public ::testing::Test {
   testing_support::TempDir dir_;
   std::string a_ = dir_.File("a.txt");
   std::string b_ = dir_.File("b.txt");
+  platform::Env& env_ = platform::DefaultEnv();
 };
 
 TEST_F(PlatformTest, FileExistsCountsFilesOnly) {
@@ -32,76 +35,161 @@ TEST_F(PlatformTest, FileExistsCountsFilesOnly) {
   EXPECT_TRUE(platform::DirectoryExists(dir_.Path().string()));
   EXPECT_FALSE(platform::DirectoryExists(a_));
   EXPECT_FALSE(platform::DirectoryExists(""));
-  EXPECT_TRUE(platform::DeleteFile(a_));
-  EXPECT_FALSE(platform::FileExists(a_));
-  EXPECT_FALSE(platform::DeleteFile(a_));
+}
+
+TEST_F(PlatformTest, FailuresNameTheFileAndTheSystemsReason) {
+  WriteFile(a_, "x");
+  EXPECT_TRUE(env_.RemoveFile(a_).Ok());
+  EXPECT_FALSE(Exists(a_));
+  const platform::Status removed = env_.RemoveFile(a_);
+  EXPECT_FALSE(removed.Ok());
+  EXPECT_EQ(removed.Message(), "Cannot delete file \"" + a_ + "\": " + std::strerror(ENOENT));
+  const platform::Status renamed = env_.RenameReplacing(a_, b_);
+  EXPECT_EQ(renamed.Message(),
+            "Cannot rename file \"" + a_ + "\" to \"" + b_ + "\": " + std::strerror(ENOENT));
 }
 
 TEST_F(PlatformTest, RenameNoReplaceNeverReplacesTheTarget) {
   WriteFile(a_, "source");
   WriteFile(b_, "target");
-  EXPECT_FALSE(platform::RenameNoReplace(a_, b_));
+  EXPECT_FALSE(env_.RenameNoReplace(a_, b_).Ok());
   EXPECT_EQ(ReadFile(a_), "source");
   EXPECT_EQ(ReadFile(b_), "target");
 
-  ASSERT_TRUE(platform::DeleteFile(b_));
-  EXPECT_TRUE(platform::RenameNoReplace(a_, b_));
+  ASSERT_TRUE(env_.RemoveFile(b_).Ok());
+  EXPECT_TRUE(env_.RenameNoReplace(a_, b_).Ok());
   EXPECT_FALSE(Exists(a_));
   EXPECT_EQ(ReadFile(b_), "source");
 
-  EXPECT_FALSE(platform::RenameNoReplace(a_, dir_.File("c.txt")));
+  EXPECT_FALSE(env_.RenameNoReplace(a_, dir_.File("c.txt")).Ok());
   EXPECT_FALSE(Exists(dir_.File("c.txt")));
 }
 
-TEST_F(PlatformTest, CopyFileReplaceReplacesTheTarget) {
-  // Larger than one copy chunk, so the copy loop turns more than once.
-  std::string data(2500000, '\0');
-  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 % 251);
-  WriteFile(a_, data);
-  WriteFile(b_, std::string(3000000, 'o'));
-  EXPECT_TRUE(platform::CopyFileReplace(a_, b_));
-  EXPECT_TRUE(ReadFile(b_) == data);
-  EXPECT_TRUE(ReadFile(a_) == data);
-
-  const std::string fresh = dir_.File("fresh.txt");
-  EXPECT_TRUE(platform::CopyFileReplace(a_, fresh));
-  EXPECT_TRUE(ReadFile(fresh) == data);
-
-  EXPECT_FALSE(platform::CopyFileReplace(dir_.File("missing.txt"), b_));
-  EXPECT_TRUE(ReadFile(b_) == data);
-  // Onto itself: refused, and the file keeps its bytes.
-  EXPECT_FALSE(platform::CopyFileReplace(a_, a_));
-  EXPECT_TRUE(ReadFile(a_) == data);
+TEST_F(PlatformTest, RenameReplacingReplacesTheTarget) {
+  WriteFile(a_, "new");
+  WriteFile(b_, "old");
+  EXPECT_TRUE(env_.RenameReplacing(a_, b_).Ok());
+  EXPECT_FALSE(Exists(a_));
+  EXPECT_EQ(ReadFile(b_), "new");
 }
 
 TEST_F(PlatformTest, FileReadsWritesAndSeeks) {
-  platform::File file;
-  EXPECT_FALSE(file.OpenRead(a_));
-  EXPECT_EQ(file.Error(), std::strerror(ENOENT));
-  EXPECT_FALSE(file.OpenRead(dir_.Path().string()));
-  EXPECT_FALSE(file.IsOpen());
+  std::string error;
+  EXPECT_EQ(env_.OpenRead(a_, error), nullptr);
+  EXPECT_EQ(error, std::strerror(ENOENT));
+  EXPECT_EQ(env_.OpenRead(dir_.Path().string(), error), nullptr);
+  EXPECT_EQ(error, std::strerror(EISDIR));
 
-  ASSERT_TRUE(file.Create(a_));
-  EXPECT_TRUE(file.Write("0123456789", 10));
-  EXPECT_TRUE(file.Close());
-  EXPECT_FALSE(file.Close());
+  std::unique_ptr<platform::File> file = env_.Create(a_, platform::CreateMode::kReplace, error);
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(file->Name(), a_);
+  EXPECT_TRUE(file->Write("0123456789", 10));
+  EXPECT_TRUE(file->Close());
+  EXPECT_FALSE(file->IsOpen());
+  EXPECT_FALSE(file->Close());
 
-  ASSERT_TRUE(file.OpenRead(a_));
-  EXPECT_EQ(file.Size(), 10);
+  file = env_.OpenRead(a_, error);
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(file->Size(), 10);
   char buf[16] = {};
-  EXPECT_EQ(file.Read(buf, 4), 4);
+  EXPECT_EQ(file->Read(buf, 4), 4);
   EXPECT_EQ(std::string(buf, 4), "0123");
-  EXPECT_EQ(file.Position(), 4);
-  EXPECT_TRUE(file.Seek(7));
-  EXPECT_EQ(file.Read(buf, 16), 3);
+  EXPECT_EQ(file->Position(), 4);
+  EXPECT_TRUE(file->Seek(7));
+  EXPECT_EQ(file->Read(buf, 16), 3);
   EXPECT_EQ(std::string(buf, 3), "789");
-  EXPECT_EQ(file.Read(buf, 16), 0);
-  EXPECT_TRUE(file.Close());
+  EXPECT_EQ(file->Read(buf, 16), 0);
+  EXPECT_TRUE(file->Close());
 
-  // Create empties an existing file.
-  ASSERT_TRUE(file.Create(a_));
-  EXPECT_TRUE(file.Close());
+  // kReplace empties an existing file.
+  file = env_.Create(a_, platform::CreateMode::kReplace, error);
+  ASSERT_NE(file, nullptr);
+  EXPECT_TRUE(file->Close());
   EXPECT_EQ(ReadFile(a_), "");
+}
+
+TEST_F(PlatformTest, FreshFilesAreNeverWrittenThroughALeftoverLink) {
+  const std::string victim = dir_.File("victim.txt");
+  WriteFile(victim, "precious");
+  std::filesystem::create_symlink(victim, a_);
+  std::string error;
+  std::unique_ptr<platform::File> file = env_.Create(a_, platform::CreateMode::kFresh, error);
+  ASSERT_NE(file, nullptr) << error;
+  EXPECT_TRUE(file->Write("run", 3));
+  EXPECT_TRUE(file->Close());
+  EXPECT_EQ(ReadFile(victim), "precious");
+  EXPECT_FALSE(std::filesystem::is_symlink(a_));
+  EXPECT_EQ(ReadFile(a_), "run");
+
+  // A leftover plain file is replaced too; one that cannot be removed
+  // stops the creation with the reason.
+  EXPECT_NE(env_.Create(a_, platform::CreateMode::kFresh, error), nullptr);
+  std::filesystem::create_directory(b_);
+  EXPECT_EQ(env_.Create(b_, platform::CreateMode::kFresh, error), nullptr);
+  EXPECT_EQ(error, std::string("cannot remove the file left at this name: ") + std::strerror(EISDIR));
+}
+
+TEST_F(PlatformTest, UniqueSiblingsAreNewFilesBesideTheName) {
+  WriteFile(a_, "keep");
+  std::string error;
+  std::unique_ptr<platform::File> first = env_.Create(a_, platform::CreateMode::kUniqueSibling, error);
+  std::unique_ptr<platform::File> second = env_.Create(a_, platform::CreateMode::kUniqueSibling, error);
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+  EXPECT_NE(first->Name(), second->Name());
+  for (const auto* made : {first.get(), second.get()}) {
+    EXPECT_EQ(std::filesystem::path(made->Name()).parent_path(), dir_.Path());
+    EXPECT_TRUE(Exists(made->Name()));
+  }
+  EXPECT_EQ(ReadFile(a_), "keep");
+  EXPECT_EQ(env_.Create(dir_.File("no/such"), platform::CreateMode::kUniqueSibling, error), nullptr);
+  EXPECT_EQ(error, std::strerror(ENOENT));
+}
+
+TEST_F(PlatformTest, InspectAndSameFileCompareIdentities) {
+  WriteFile(a_, "x");
+  EXPECT_EQ(env_.Inspect(a_).kind, platform::FileKind::kRegular);
+  EXPECT_EQ(env_.Inspect(b_).kind, platform::FileKind::kMissing);
+  EXPECT_EQ(env_.Inspect(dir_.Path().string()).kind, platform::FileKind::kDirectory);
+#ifndef _WIN32
+  EXPECT_EQ(env_.Inspect("/dev/null").kind, platform::FileKind::kOther);
+  const std::string hard = dir_.File("hard.txt");
+  std::filesystem::create_hard_link(a_, hard);
+  const std::string soft = dir_.File("soft.txt");
+  std::filesystem::create_symlink(a_, soft);
+  EXPECT_TRUE(platform::SameFile(env_, a_, hard));
+  EXPECT_TRUE(platform::SameFile(env_, a_, soft));
+#endif
+  std::filesystem::create_directory(dir_.File("sub"));
+  EXPECT_TRUE(platform::SameFile(env_, a_, dir_.File("sub/../a.txt")));
+  EXPECT_FALSE(platform::SameFile(env_, a_, b_));
+  // Files not made yet are compared by their full names.
+  EXPECT_TRUE(platform::SameFile(env_, b_, dir_.File("sub/../b.txt")));
+  EXPECT_FALSE(platform::SameFile(env_, b_, dir_.File("sub/b.txt")));
+}
+
+TEST_F(PlatformTest, DirectoryLockMakesTheNextHolderWait) {
+  std::string error;
+  auto first = env_.LockDirectory(dir_.Path().string(), [] {}, error);
+  ASSERT_NE(first, nullptr) << error;
+  std::atomic<bool> waited{false};
+  std::atomic<bool> locked{false};
+  std::thread second([&] {
+    std::string e;
+    auto lock = env_.LockDirectory(dir_.Path().string(), [&] { waited = true; }, e);
+    locked = lock != nullptr;
+  });
+  while (!waited) std::this_thread::yield();
+  EXPECT_FALSE(locked);
+  first.reset();
+  second.join();
+  EXPECT_TRUE(locked);
+  // Another directory is not affected.
+  testing_support::TempDir other;
+  bool otherWaited = false;
+  auto lock = env_.LockDirectory(other.Path().string(), [&] { otherWaited = true; }, error);
+  EXPECT_NE(lock, nullptr);
+  EXPECT_FALSE(otherWaited);
 }
 
 #ifndef _WIN32

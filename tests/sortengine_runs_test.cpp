@@ -2,6 +2,8 @@
 // small helpers of the sort job.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -220,10 +222,13 @@ TEST(SortJobHelpers, CopyFileContentsCopiesAndReportsFailure) {
   for (int i = 0; i < 100000; ++i) bytes += static_cast<char>(i * 7);
   WriteFile(dir.File("src"), bytes);
   WriteFile(dir.File("dst"), "older and longer content than nothing");
-  EXPECT_TRUE(CopyFileContents(dir.File("src"), dir.File("dst")));
+  platform::Env& env = platform::DefaultEnv();
+  EXPECT_TRUE(CopyFileContents(env, dir.File("src"), dir.File("dst")).Ok());
   EXPECT_EQ(ReadFile(dir.File("dst")), bytes);
-  EXPECT_FALSE(CopyFileContents(dir.File("missing"), dir.File("dst2")));
-  EXPECT_FALSE(CopyFileContents(dir.File("src"), dir.File("no/such/dst")));
+  EXPECT_EQ(CopyFileContents(env, dir.File("missing"), dir.File("dst2")).Message(),
+            "Cannot open file \"" + dir.File("missing") + "\": " + std::strerror(ENOENT));
+  EXPECT_EQ(CopyFileContents(env, dir.File("src"), dir.File("no/such/dst")).Message(),
+            "Cannot create file \"" + dir.File("no/such/dst") + "\": " + std::strerror(ENOENT));
 }
 
 TEST(Sorter, ConstructedAndDestroyedWithoutAJobTouchesNoFile) {
