@@ -10,4 +10,7 @@ void WriteConsoleLine(std::string_view Line) {
   const char* lineEnd = platform::ConsoleLineEnd();
   platform::WriteStdout(Line.data(), Line.size());
   platform::WriteStdout(lineEnd, std::strlen(lineEnd));
+  // Each line is passed on at once, also to a pipe or a log file, so that
+  // a long job can be followed; a failure stays on record for the exit.
+  platform::FlushStdout();
 }

@@ -116,11 +116,16 @@ enum class FileKind { kMissing, kRegular, kDirectory, kOther };
 
 // What a name refers to, links followed. `volume` and `index` identify the
 // file (device and inode; volume serial number and file index on Windows);
-// they are meaningful only for an existing file.
+// they are meaningful only for an existing file. A name in the system's
+// device namespace (on POSIX /dev and /proc, e.g. /dev/stdout even when it
+// leads to a regular file) is kOther: such names are written in place,
+// never replaced.
 struct FileInfo {
   FileKind kind = FileKind::kMissing;
   std::uint64_t volume = 0;
   std::uint64_t index = 0;
+  // The name itself is a symbolic link.
+  bool link = false;
 };
 
 // Held while a job uses a temporary directory; destroying it (or the end of

@@ -224,6 +224,17 @@ std::string RandomSuffix() {
   return suffix;
 }
 
+// The directory holding `name` lies in /dev or /proc.
+bool InDeviceNamespace(const std::string& name) {
+  std::string directory = DirectoryOf(name);
+  if (directory.empty()) directory = ".";
+  char* resolved = realpath(directory.c_str(), nullptr);
+  if (resolved == nullptr) return false;
+  const std::string full = std::string(resolved) + "/";
+  free(resolved);
+  return full.rfind("/dev/", 0) == 0 || full.rfind("/proc/", 0) == 0;
+}
+
 int CreateExclusive(const std::string& name) {
   return RetryOnInterrupt(
       [&] { return open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666); });
@@ -310,12 +321,16 @@ class PosixEnv final : public Env {
   FileInfo Inspect(const std::string& name) override {
     FileInfo info;
     struct stat st;
+    if (lstat(name.c_str(), &st) == 0) info.link = S_ISLNK(st.st_mode);
     if (stat(name.c_str(), &st) != 0) return info;
     info.kind = S_ISREG(st.st_mode)   ? FileKind::kRegular
                 : S_ISDIR(st.st_mode) ? FileKind::kDirectory
                                       : FileKind::kOther;
     info.volume = static_cast<std::uint64_t>(st.st_dev);
     info.index = static_cast<std::uint64_t>(st.st_ino);
+    // /dev/stdout or /proc/self/fd/1 may lead to a regular file that the
+    // caller holds open: it is written into, never replaced.
+    if (info.kind == FileKind::kRegular && InDeviceNamespace(name)) info.kind = FileKind::kOther;
     return info;
   }
 

@@ -35,6 +35,9 @@ void TQxFileSorter::WriteToConsole(const char* Line) {
   std::string text = Line;
   text += platform::ConsoleLineEnd();
   platform::WriteStdout(text.data(), text.size());
+  // Passed on at once, so that progress (and a wait for another job) shows
+  // also in a pipe or a log file.
+  platform::FlushStdout();
 }
 
 void TQxFileSorter::ReportRecordsRead(std::int64_t RecordsRead, std::int64_t& LastReported) {
@@ -258,8 +261,13 @@ std::string TQxFileSorter::CopyStreamInput(const std::string& Name) {
   return InputCopyName;
 }
 
+std::string PlacementName(platform::Env& Env, const std::string& Output) {
+  const platform::FileInfo info = Env.Inspect(Output);
+  return info.link && info.kind == platform::FileKind::kRegular ? Env.FullPath(Output) : Output;
+}
+
 void TQxFileSorter::PlaceMergedFile(const std::string& MergedFileName) {
-  const std::string& output = SortParser->OutputFileName;
+  const std::string output = PlacementName(*Env, SortParser->OutputFileName);
   bool placed;
   if (Env->Inspect(output).kind == platform::FileKind::kOther) {
     // A device or FIFO is written into, never replaced.
@@ -280,7 +288,8 @@ void TQxFileSorter::PlaceMergedFile(const std::string& MergedFileName) {
         Env->RemoveFile(copy);
     }
   }
-  if (!placed) FatalError("Can't rename\r\n" + MergedFileName + "\r\nto\r\n" + output);
+  if (!placed)
+    FatalError("Can't rename\r\n" + MergedFileName + "\r\nto\r\n" + SortParser->OutputFileName);
 }
 
 platform::Status CopyFileContents(platform::Env& Env, const std::string& Source,

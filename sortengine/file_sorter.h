@@ -106,5 +106,9 @@ platform::Status CopyFileContents(platform::Env& Env, const std::string& Source,
                                   platform::CreateMode How = platform::CreateMode::kReplace,
                                   std::string* Created = nullptr);
 
+// Where the output is placed: a link to a regular file is followed, so that
+// the file it leads to is replaced and the link stays.
+std::string PlacementName(platform::Env& Env, const std::string& Output);
+
 // Count with the user's thousands separator, e.g. 33,554,432.
 std::string FormatThousands(std::int64_t Value);

@@ -102,13 +102,14 @@ std::int64_t TQxFileSorter::ProcessLastFile(const std::string& MergedFileName) {
   TQxTextFile duplicatesFile(*Env);
   // A device or FIFO is written in place; anything else is replaced by a
   // complete file made beside it.
-  const bool inPlace = Env->Inspect(options.OutputFileName).kind == platform::FileKind::kOther;
+  const std::string outputName = PlacementName(*Env, options.OutputFileName);
+  const bool inPlace = Env->Inspect(outputName).kind == platform::FileKind::kOther;
   std::int64_t written = static_cast<std::int64_t>(HeaderList.size());
   std::int64_t duplicates = 0;
   try {
     merged.Prepare(MergedFileName, options.RecordLength, kBufferSize, /*ApplyEofMarker=*/false);
     merged.OpenRead();
-    output.Prepare(options.OutputFileName, options.RecordLength, kBufferSize);
+    output.Prepare(outputName, options.RecordLength, kBufferSize);
     output.OpenWrite(0, false,
                      inPlace ? platform::CreateMode::kReplace : platform::CreateMode::kUniqueSibling);
     for (const std::string& header : HeaderList) output.WriteRecord(header);
@@ -122,7 +123,7 @@ std::int64_t TQxFileSorter::ProcessLastFile(const std::string& MergedFileName) {
     output.Close();
     if (duplicatesFile.IsOpen()) duplicatesFile.Close();
     if (!inPlace) {
-      const platform::Status placed = Env->RenameReplacing(output.CreatedName(), options.OutputFileName);
+      const platform::Status placed = Env->RenameReplacing(output.CreatedName(), outputName);
       if (!placed.Ok()) throw TQxIOError(placed.Message());
     }
   } catch (const TQxIOError& e) {
