@@ -226,12 +226,12 @@ std::string RandomSuffix() {
 
 // The directory holding `name` lies in /dev or /proc.
 bool InDeviceNamespace(const std::string& name) {
-  std::string directory = DirectoryOf(name);
-  if (directory.empty()) directory = ".";
-  char* resolved = realpath(directory.c_str(), nullptr);
+  const std::string directory = DirectoryOf(name);
+  char* resolved = realpath(directory.empty() ? "." : directory.c_str(), nullptr);
   if (resolved == nullptr) return false;
-  const std::string full = std::string(resolved) + "/";
+  std::string full(resolved);
   free(resolved);
+  full += '/';
   return full.rfind("/dev/", 0) == 0 || full.rfind("/proc/", 0) == 0;
 }
 
@@ -341,14 +341,14 @@ class PosixEnv final : public Env {
       return full;
     }
     // Not there (yet): resolve the directory and keep the last name.
-    std::string directory = DirectoryOf(name);
-    std::string last = name.substr(directory.size());
-    if (directory.empty()) directory = ".";
-    if (char* resolved = realpath(directory.c_str(), nullptr)) {
+    const std::string directory = DirectoryOf(name);
+    const std::string last = name.substr(directory.size());
+    if (char* resolved = realpath(directory.empty() ? "." : directory.c_str(), nullptr)) {
       std::string full = resolved;
       free(resolved);
       if (full.back() != '/') full += '/';
-      return full + last;
+      full += last;
+      return full;
     }
     return name;
   }
