@@ -6,6 +6,7 @@
 
 #include "csv/csv_parser.h"
 #include "frontend/screens.h"
+#include "frontend/version.h"
 #include "recordfile/text_file.h"
 #include "sortengine/file_sorter.h"
 #include "sortengine/sort_keys.h"
@@ -28,7 +29,8 @@ bool IsRequest(const std::string& FirstArg, std::string_view Requests) {
 
 void WriteBanner() {
   WriteConsoleLine("");
-  WriteConsoleLine("Quarn version 2.02 - Sort a DOS, WINDOWS, UNIX, MAC, or mixed text file");
+  WriteConsoleLine("Quarn version " QUARN_VERSION
+                   " - Sort a DOS, WINDOWS, UNIX, MAC, or mixed text file");
   WriteConsoleLine("Copyright (c) 2026 The Quarn developers");
 }
 

@@ -10,13 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "frontend/version.h"
 #include "tests/test_support.h"
 
 namespace testing_support {
 
 inline const std::string kBanner =
     "\n"
-    "Quarn version 2.02 - Sort a DOS, WINDOWS, UNIX, MAC, or mixed text file\n"
+    "Quarn version " QUARN_VERSION
+    " - Sort a DOS, WINDOWS, UNIX, MAC, or mixed text file\n"
     "Copyright (c) 2026 The Quarn developers\n";
 
 struct RunResult {
