@@ -127,7 +127,9 @@ class FailureTable : public ::testing::Test {
         ++failures;
         EXPECT_NE(r.message.find(error), std::string::npos) << r.message;
         EXPECT_TRUE(ReadFile(In()) == input_) << "input changed: " << r.message;
-        if (output != In()) EXPECT_EQ(ReadFile(output), kOldOutput) << r.message;
+        if (output != In()) {
+          EXPECT_EQ(ReadFile(output), kOldOutput) << r.message;
+        }
         const std::string kept = "the sorted records remain in \"";
         const std::size_t at = r.message.find(kept);
         if (at != std::string::npos) {
