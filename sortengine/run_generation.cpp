@@ -57,7 +57,7 @@ namespace {
 // Copies the merged records to Output, dropping duplicates under /D.
 // Returns the records written.
 std::int64_t CopyMergedRecords(TQxTextFile& Merged, TQxTextFile& Output, const TQxSortParser& Options,
-                               TSortSpecs& Specs, TQxTextFile& DuplicatesFile,
+                               TKeyBuilder& Keys, TQxTextFile& DuplicatesFile,
                                std::int64_t& Duplicates) {
   std::int64_t written = 0;
   if (!Options.IgnoreDuplicates) {
@@ -72,14 +72,14 @@ std::int64_t CopyMergedRecords(TQxTextFile& Merged, TQxTextFile& Output, const T
   std::string key;
   if (!Merged.EndOfFile()) {
     std::string_view record = Merged.ReadRecordView();
-    AppendSortKey(record, Specs, previousKey);
+    Keys.Append(record, previousKey);
     Output.WriteRecord(record);
     ++written;
   }
   while (!Merged.EndOfFile()) {
     std::string_view record = Merged.ReadRecordView();
     key.clear();
-    AppendSortKey(record, Specs, key);
+    Keys.Append(record, key);
     if (key != previousKey) {
       Output.WriteRecord(record);
       previousKey.swap(key);
@@ -117,7 +117,7 @@ std::int64_t TQxFileSorter::ProcessLastFile(const std::string& MergedFileName) {
       duplicatesFile.Prepare(options.DuplicatesFileName, options.RecordLength, kBufferSize);
       duplicatesFile.OpenWrite(0, false);
     }
-    written += CopyMergedRecords(merged, output, options, SortParser->SortSpecs, duplicatesFile,
+    written += CopyMergedRecords(merged, output, options, *Keys, duplicatesFile,
                                  duplicates);
     merged.Close();
     output.Close();
