@@ -1,6 +1,7 @@
 #include "sortengine/file_sorter.h"
 
 #include <string>
+#include <thread>
 
 #include "cmdline/fatal_error.h"
 #include "platform/platform.h"
@@ -330,6 +331,11 @@ platform::Status CopyFileContents(platform::Env& Env, const std::string& Source,
   if (!source->Close()) return failure("Cannot close file", Source, source->Error());
   if (!target->Close()) return failure("Cannot close file", Target, target->Error());
   return {};
+}
+
+int SortThreads() {
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores == 0 ? 1 : static_cast<int>(cores);
 }
 
 std::string FormatThousands(std::int64_t Value) {

@@ -107,8 +107,15 @@ class TQxFileSorter {
 };
 
 // Sorts entries L..R of List by key, in place. The partition scheme fixes
-// the order of records with equal keys (the sort is not stable).
-void QuickSort(TRecordKeyList& List, std::int64_t L, std::int64_t R);
+// the order of records with equal keys (the sort is not stable). Up to
+// Threads threads share the work, each taking parts of at least Threshold
+// entries; the result is the same for any number of threads.
+constexpr std::int64_t kParallelSortThreshold = 1 << 15;
+void QuickSort(TRecordKeyList& List, std::int64_t L, std::int64_t R, int Threads = 1,
+               std::int64_t Threshold = kParallelSortThreshold);
+
+// The threads the machine offers for sorting (at least 1).
+int SortThreads();
 
 // Byte copy of Source into Target, created as How says, 32,768 bytes a
 // step. Succeeds when every byte arrived and both files closed cleanly;

@@ -25,10 +25,11 @@ using testing_support::WriteFile;
 namespace {
 
 std::vector<std::string> SortedRecords(const std::vector<std::string>& records,
-                                       const std::vector<std::string>& keys) {
+                                       const std::vector<std::string>& keys, int threads = 1,
+                                       std::int64_t threshold = kParallelSortThreshold) {
   TRecordKeyList list;
   for (size_t i = 0; i < records.size(); ++i) list.Add(records[i], keys[i]);
-  QuickSort(list, 0, static_cast<std::int64_t>(list.Count()) - 1);
+  QuickSort(list, 0, static_cast<std::int64_t>(list.Count()) - 1, threads, threshold);
   std::vector<std::string> out;
   for (const TRunEntry& e : list.GetEntries()) out.emplace_back(e.RecordView());
   return out;
@@ -66,6 +67,8 @@ TEST(QuickSort, MatchesTheModelOnRandomKeysWithManyTies) {
     std::vector<std::string> expected = records, modelKeys = keys;
     ModelQuickSort(expected, modelKeys, 0, n - 1);
     ASSERT_EQ(SortedRecords(records, keys), expected) << "round " << round;
+    // Parts handed to other threads from 8 entries on: the same order.
+    ASSERT_EQ(SortedRecords(records, keys, 1 + round % 4, 8), expected) << "round " << round;
   }
 }
 
@@ -81,6 +84,7 @@ TEST(QuickSort, SortedAndReversedInputsOfEqualKeys) {
     std::vector<std::string> expected = records, modelKeys = keys;
     ModelQuickSort(expected, modelKeys, 0, static_cast<long>(records.size()) - 1);
     EXPECT_EQ(SortedRecords(records, keys), expected) << "variant " << variant;
+    EXPECT_EQ(SortedRecords(records, keys, 2, 1000), expected) << "variant " << variant;
   }
 }
 
