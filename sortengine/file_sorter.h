@@ -110,7 +110,7 @@ class TQxFileSorter {
 // the order of records with equal keys (the sort is not stable). Up to
 // Threads threads share the work, each taking parts of at least Threshold
 // entries; the result is the same for any number of threads.
-constexpr std::int64_t kParallelSortThreshold = 1 << 15;
+constexpr std::int64_t kParallelSortThreshold = 1 << 12;
 void QuickSort(TRecordKeyList& List, std::int64_t L, std::int64_t R, int Threads = 1,
                std::int64_t Threshold = kParallelSortThreshold);
 
