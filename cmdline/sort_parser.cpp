@@ -6,10 +6,6 @@
 #include "cmdline/str_utils.h"
 #include "platform/platform.h"
 
-unsigned char CsvSeparator = ';';
-unsigned char CsvQuote = '"';
-std::int32_t MaxCsvField = -1;
-
 namespace {
 
 // The option's value as a 32-bit integer, or FatalError(Message).

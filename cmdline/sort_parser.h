@@ -9,12 +9,6 @@
 #include "cmdline/cmd_parser.h"
 #include "cmdline/sort_spec.h"
 
-// Module-level values of option parsing, reset by every Parse and read by
-// the sort engine after it.
-extern unsigned char CsvSeparator;   // default ';'
-extern unsigned char CsvQuote;       // default '"'; 0 = none
-extern std::int32_t MaxCsvField;     // largest CsvField of all keys, -1 = none
-
 class TQxSortParser : public TQxCmdParser {
  public:
   static constexpr std::int32_t kMinMergeWays = 2;
@@ -23,7 +17,7 @@ class TQxSortParser : public TQxCmdParser {
   static constexpr std::int64_t kDefaultMemoryLimit = 33554432;
   static constexpr std::int64_t kMinMemoryLimit = 1048576;
 
-  // Resets every field and the module-level values, takes the last two
+  // Resets every field, takes the last two
   // arguments as input and output file, then applies the options before
   // them in order. Ends in FatalError on the first bad option, then on a
   // missing input or output name.
@@ -47,6 +41,9 @@ class TQxSortParser : public TQxCmdParser {
   std::int32_t MergeWays = kDefaultMergeWays;
   std::int64_t MemoryLimit = kDefaultMemoryLimit;
   bool CsvMode = false;
+  unsigned char CsvSeparator = ';';
+  unsigned char CsvQuote = '"';  // 0 = none
+  std::int32_t MaxCsvField = -1;  // largest CsvField of all keys, -1 = none
   std::int32_t ExcludeColumn = -1;
   unsigned char ExcludeChar = 32;
 };

@@ -2,8 +2,8 @@
 
 #include <string>
 
-std::string CsvErrorText;
-std::int32_t CsvErrorPos = 0;
+thread_local std::string CsvErrorText;
+thread_local std::int32_t CsvErrorPos = 0;
 
 // Nothing of the field seen yet: a quotation sign here opens a quoted field.
 void TCsvParserFieldStartState::ProcessChar(char Ch, std::int32_t /*Pos*/) {

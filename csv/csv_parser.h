@@ -16,10 +16,10 @@ class TCsvError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Description and 1-based position of the last failed split; empty and 0
-// after a successful one. Shared by all parsers.
-extern std::string CsvErrorText;
-extern std::int32_t CsvErrorPos;
+// Description and 1-based position of the last failed split on this
+// thread; empty and 0 after a successful one.
+extern thread_local std::string CsvErrorText;
+extern thread_local std::int32_t CsvErrorPos;
 
 class TCsvParser;
 

@@ -1,24 +1,9 @@
-// The CSV pre-pass that measures automatic key widths, and the blank-record
-// test of /B.
+// The CSV pass that measures automatic key widths.
 #include <string>
 
 #include "cmdline/fatal_error.h"
 #include "sortengine/file_sorter.h"
 #include "sortengine/sort_keys.h"
-
-bool IsBlankRecord(std::string_view Record) {
-  std::size_t first = 0;
-  std::size_t last = Record.size();
-  while (first < last && static_cast<unsigned char>(Record[first]) <= 32) ++first;
-  while (last > first && static_cast<unsigned char>(Record[last - 1]) <= 32) --last;
-  if (first == last) return true;
-  if (!CsvMode) return false;
-  for (std::size_t i = first; i < last; ++i) {
-    const unsigned char c = static_cast<unsigned char>(Record[i]);
-    if (c != ' ' && c != CsvSeparator && c != CsvQuote) return false;
-  }
-  return true;
-}
 
 void TQxFileSorter::AnalyzeCsvWidths() {
   const TQxSortParser& options = *SortParser;
@@ -36,9 +21,10 @@ void TQxFileSorter::AnalyzeCsvWidths() {
     std::string_view record = InputFile->ReadRecordView();
     ++recordsRead;
     const std::int64_t lineNumber = recordsRead + options.HeaderLines;
-    if (options.IgnoreBlank && IsBlankRecord(record)) continue;
+    if (options.IgnoreBlank && Keys->IsBlank(record)) continue;
+    const std::vector<std::string>* fields;
     try {
-      CsvParser->SplitLine(record, CsvFields, true, MaxCsvField);
+      fields = &Keys->SplitFields(record);
     } catch (const TCsvError&) {
       FatalError("Error Parsing CSV record: " + CsvErrorText + crlf + "Column " +
                  std::to_string(CsvErrorPos) + " in line " + std::to_string(lineNumber) + ":" +
@@ -46,10 +32,10 @@ void TQxFileSorter::AnalyzeCsvWidths() {
     }
     for (TSortFieldSpec& spec : specs) {
       if (!spec.AutoWidth) continue;
-      if (spec.CsvField < 1 || static_cast<std::size_t>(spec.CsvField) > CsvFields.size())
+      if (spec.CsvField < 1 || static_cast<std::size_t>(spec.CsvField) > fields->size())
         FatalError("not enough fields; field " + std::to_string(spec.CsvField) +
                    " not present in line " + std::to_string(lineNumber) + crlf + std::string(record));
-      const auto width = static_cast<std::int64_t>(CsvFields[static_cast<std::size_t>(spec.CsvField) - 1].size());
+      const auto width = static_cast<std::int64_t>((*fields)[static_cast<std::size_t>(spec.CsvField) - 1].size());
       if (width > spec.Len) spec.Len = static_cast<std::int32_t>(width);
     }
     if (OnCallBackStr && recordsRead % 1000 == 0) {

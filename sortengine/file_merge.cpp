@@ -26,7 +26,7 @@ void TQxFileMerge::DoCallBackStr(const std::string& Text) {
 }
 
 bool TQxFileMerge::Merge(const std::string& FinalName, std::int32_t RequestedWays,
-                         std::int64_t FirstNumber, std::int64_t LastNumber, TSortSpecs& Specs) {
+                         std::int64_t FirstNumber, std::int64_t LastNumber, TKeyBuilder& KeyBuilder) {
   FailureReason.clear();
   Ways = RequestedWays < kMinWays ? kMinWays : (RequestedWays > kMaxWays ? kMaxWays : RequestedWays);
   // The runs form a queue: each step takes the lowest-numbered runs still
@@ -37,7 +37,7 @@ bool TQxFileMerge::Merge(const std::string& FinalName, std::int32_t RequestedWay
   while (first < last) {
     std::int64_t groupLast = first + Ways - 1;
     if (groupLast > last) groupLast = last;
-    if (!MergeFiles(first, groupLast, target, Specs)) return false;
+    if (!MergeFiles(first, groupLast, target, KeyBuilder)) return false;
     first = groupLast + 1;
     last = target;
     ++target;
@@ -47,18 +47,18 @@ bool TQxFileMerge::Merge(const std::string& FinalName, std::int32_t RequestedWay
   return true;
 }
 
-bool TQxFileMerge::Advance(std::int32_t Slot, TSortSpecs& Specs) {
+bool TQxFileMerge::Advance(std::int32_t Slot, TKeyBuilder& KeyBuilder) {
   TQxFile& file = Files[Slot];
   if (!file.ReadNext()) {
     Keys[Slot] = {};
     return false;
   }
-  if (Specs.empty()) {
+  if (KeyBuilder.Specs().empty()) {
     Keys[Slot] = file.CurrentRecord;  // the whole record is the key
   } else {
     std::string& buffer = KeyBuffers[Slot];
     buffer.clear();
-    AppendSortKey(file.CurrentRecord, Specs, buffer);
+    KeyBuilder.Append(file.CurrentRecord, buffer);
     Keys[Slot] = buffer;
   }
   KeyPrefixes[Slot] = KeyPrefixOf(Keys[Slot]);
@@ -66,13 +66,13 @@ bool TQxFileMerge::Advance(std::int32_t Slot, TSortSpecs& Specs) {
 }
 
 bool TQxFileMerge::MergeFiles(std::int64_t First, std::int64_t Last, std::int64_t Target,
-                              TSortSpecs& Specs) {
+                              TKeyBuilder& KeyBuilder) {
   DoCallBackStr("Merging files " + std::to_string(First) + " - " + std::to_string(Last) +
                 " into " + std::to_string(Target));
   const std::int32_t inputs = static_cast<std::int32_t>(Last - First + 1);
   for (std::int32_t k = 0; k < inputs; ++k) {
     if (!Files[k].Open(TempFileName(First + k), false)) return Fail(Files[k].LastError);
-    Advance(k, Specs);
+    Advance(k, KeyBuilder);
   }
   TQxFile& output = Files[5];
   // A failed open shows at the first write, or at the close of a step
@@ -84,7 +84,7 @@ bool TQxFileMerge::MergeFiles(std::int64_t First, std::int64_t Last, std::int64_
     std::int32_t s = FindSmallest();
     if (s < 0) break;
     if (!output.WriteNext(Files[s - 1].CurrentRecord)) return outputFailure();
-    Advance(s - 1, Specs);
+    Advance(s - 1, KeyBuilder);
   }
   // The output is closed (and so flushed) before any input is deleted: an
   // output that cannot be completed fails the step while its inputs still

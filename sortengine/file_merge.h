@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "cmdline/sort_spec.h"
+#include "sortengine/sort_keys.h"
 #include "sortengine/callback.h"
 #include "sortengine/temp_file.h"
 
@@ -35,10 +36,10 @@ class TQxFileMerge {
   // rename that never replaces an existing file). True when all went well;
   // after success no run file is left.
   bool Merge(const std::string& FinalName, std::int32_t Ways, std::int64_t FirstNumber,
-             std::int64_t LastNumber, TSortSpecs& Specs);
+             std::int64_t LastNumber, TKeyBuilder& KeyBuilder);
   // One merge step: runs First..Last into run Target; the inputs are
   // deleted.
-  bool MergeFiles(std::int64_t First, std::int64_t Last, std::int64_t Target, TSortSpecs& Specs);
+  bool MergeFiles(std::int64_t First, std::int64_t Last, std::int64_t Target, TKeyBuilder& KeyBuilder);
 
   // Some input slot holds a record.
   bool AnyHasRecord() const;
@@ -59,7 +60,7 @@ class TQxFileMerge {
  private:
   // Reads the next record of input slot k and keeps its key: a record's key
   // never changes, so it is built once instead of at every comparison.
-  bool Advance(std::int32_t Slot, TSortSpecs& Specs);
+  bool Advance(std::int32_t Slot, TKeyBuilder& KeyBuilder);
   // Keeps the reason of a failed file operation; returns false.
   bool Fail(const std::string& Reason);
 

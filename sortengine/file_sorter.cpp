@@ -1,16 +1,13 @@
 #include "sortengine/file_sorter.h"
 
 #include <string>
+#include <thread>
 
 #include "cmdline/fatal_error.h"
 #include "platform/platform.h"
 #include "sortengine/sort_keys.h"
 
 namespace {
-
-// Set by the key check when some CSV key has an automatic width; decides
-// whether the CSV pre-pass runs.
-bool AnyAutoWidth = false;
 
 constexpr std::int64_t kProgressStep = 1000;
 constexpr std::int64_t kRecordOverhead = 10;  // charged per record on top of its length
@@ -48,7 +45,7 @@ void TQxFileSorter::ReportRecordsRead(std::int64_t RecordsRead, std::int64_t& La
 void TQxFileSorter::TakeRecord(std::string_view Record) {
   const TQxSortParser& options = *SortParser;
   if (options.IgnoreBlank) {
-    if (IsBlankRecord(Record)) {
+    if (Keys->IsBlank(Record)) {
       ++Blank;
       return;
     }
@@ -60,46 +57,68 @@ void TQxFileSorter::TakeRecord(std::string_view Record) {
       return;
     }
   }
-  if (options.SortSpecs.empty() && !CsvMode) {
+  if (options.SortSpecs.empty() && !options.CsvMode) {
     RecordList.AddSelfKeyed(Record);
     return;
   }
   KeyScratch.clear();
-  AppendSortKey(Record, SortParser->SortSpecs, KeyScratch);
+  Keys->Append(Record, KeyScratch);
   RecordList.Add(Record, KeyScratch);
 }
 
 void TQxFileSorter::Sort(const std::string& CommandLine) {
-  // 1. A fresh job.
+  StartJob(CommandLine);
+  OpenInput();
+  ReadRuns();
+  MergeRuns();
+  const std::int64_t written = PlaceOutput();
+  ReportStatistics(written);
+  EndJob();
+}
+
+void TQxFileSorter::StartJob(const std::string& CommandLine) {
   HeaderList.clear();
   RecordList.Clear();
   MemoryUsed = 0;
   RunCount = 0;
   Excluded = 0;
   Blank = 0;
-  std::int64_t recordsRead = 0;
-  std::int64_t lastReported = 0;
-  bool noRunYet = true;
+  RecordsRead = 0;
   InputFile = std::make_unique<TQxTextFile>(*Env);
   InputCopyName.clear();
 
-  // 2. Options.
   SortParser->Parse(CommandLine);
   TQxSortParser& options = *SortParser;
+  // The key builder sees the key list in place, so the widths that the CSV
+  // pass fills in below reach every key.
+  TCsvDialect dialect;
+  dialect.Mode = options.CsvMode;
+  dialect.Separator = static_cast<char>(options.CsvSeparator);
+  dialect.Quote = static_cast<char>(options.CsvQuote);
+  dialect.MaxField = options.MaxCsvField;
+  Keys = std::make_unique<TKeyBuilder>(options.SortSpecs, dialect);
+  CheckKeyLengths();
 
-  // 3. CSV state, set up for every job.
-  CsvFields.clear();
-  CsvParser = std::make_unique<TCsvParser>(static_cast<char>(CsvSeparator), static_cast<char>(CsvQuote));
-  CsvMode = options.CsvMode;
+  FileMerge->TempPath = options.TempPath;
+  MergedFileName = options.TempPath + "$Quarn.tmp";
+  if (options.Quiet) {
+    OnCallBackStr = nullptr;
+    FileMerge->OnCallBackStr = nullptr;
+  } else {
+    FileMerge->OnCallBackStr = OnCallBackStr;
+  }
+  FileMerge->SetRecLen(options.RecordLength);
+}
+
+// Length 0 is an automatic width for CSV keys, "to the end" for the last
+// column key, and an error anywhere else.
+void TQxFileSorter::CheckKeyLengths() {
+  TSortSpecs& specs = SortParser->SortSpecs;
   AnyAutoWidth = false;
-
-  // 4. Length 0 is an automatic width for CSV keys, "to the end" for the
-  // last column key, and an error anywhere else.
-  TSortSpecs& specs = options.SortSpecs;
   for (std::size_t i = 0; i < specs.size(); ++i) {
     TSortFieldSpec& spec = specs[i];
     if (spec.Len != 0) continue;
-    if (CsvMode) {
+    if (SortParser->CsvMode) {
       spec.AutoWidth = true;
       AnyAutoWidth = true;
     } else if (i + 1 == specs.size()) {
@@ -108,21 +127,13 @@ void TQxFileSorter::Sort(const std::string& CommandLine) {
       FatalError("length = 0 only valid for last non-numeric key specification");
     }
   }
+}
 
-  // 5-7. The merge object.
-  FileMerge->TempPath = options.TempPath;
-  const std::string mergedFileName = options.TempPath + "$Quarn.tmp";
-  if (options.Quiet) {
-    OnCallBackStr = nullptr;
-    FileMerge->OnCallBackStr = nullptr;
-  } else {
-    FileMerge->OnCallBackStr = OnCallBackStr;
-  }
-  FileMerge->SetRecLen(options.RecordLength);
-
-  // 8-10. The input. A pipe or device is read once, into a temporary
-  // copy, because the CSV pre-pass reads the input twice and the record
-  // file needs to know where the input ends.
+void TQxFileSorter::OpenInput() {
+  const TQxSortParser& options = *SortParser;
+  // A pipe or device is read once, into a temporary copy, because the CSV
+  // pass reads the input twice and the record file needs to know where the
+  // input ends.
   const platform::FileKind inputKind = Env->Inspect(options.InputFileName).kind;
   if (inputKind == platform::FileKind::kMissing || inputKind == platform::FileKind::kDirectory)
     FatalError("File " + options.InputFileName + " not found");
@@ -133,67 +144,72 @@ void TQxFileSorter::Sort(const std::string& CommandLine) {
   InputFile->Prepare(inputName, options.RecordLength, kBufferSize);
   InputFile->OpenRead();
   if (AnyAutoWidth) AnalyzeCsvWidths();
+}
 
-  // 11-12.
+void TQxFileSorter::ReadRuns() {
+  const TQxSortParser& options = *SortParser;
   DoCallBackStr("Maximum memory used: " + FormatThousands(options.MemoryLimit) + " bytes");
   DoCallBackStr("Reading...");
 
-  // 13-14. Header lines are kept apart: not filtered, keyed or charged.
+  // Header lines are kept apart: not filtered, keyed or charged.
   for (std::int64_t i = 0; i < options.HeaderLines; ++i) {
     if (InputFile->EndOfFile()) break;
     HeaderList.emplace_back(InputFile->ReadRecordView());
   }
-  recordsRead = static_cast<std::int64_t>(HeaderList.size());
+  RecordsRead = static_cast<std::int64_t>(HeaderList.size());
 
-  // 15. Records into runs.
+  std::int64_t lastReported = 0;
+  bool noRunYet = true;
   const bool reporting = static_cast<bool>(OnCallBackStr);
   while (!InputFile->EndOfFile()) {
     std::string_view record = InputFile->ReadRecordView();
-    ++recordsRead;
-    if (reporting && recordsRead % kProgressStep == 0) ReportRecordsRead(recordsRead, lastReported);
+    ++RecordsRead;
+    if (reporting && RecordsRead % kProgressStep == 0) ReportRecordsRead(RecordsRead, lastReported);
     TakeRecord(record);
     MemoryUsed += static_cast<std::int64_t>(record.size()) + kRecordOverhead;
     if (MemoryUsed > options.MemoryLimit) {
-      if (reporting && recordsRead != lastReported) ReportRecordsRead(recordsRead, lastReported);
+      if (reporting && RecordsRead != lastReported) ReportRecordsRead(RecordsRead, lastReported);
       WriteRun();
       noRunYet = false;
     }
   }
 
-  // 16-18. Closed before anything is deleted or moved, so the output may
-  // name the input itself.
+  // Closed before anything is deleted or moved, so the output may name the
+  // input itself.
   InputFile->Close();
   InputFile.reset();
   if (!InputCopyName.empty()) Env->RemoveFile(InputCopyName);  // a leftover is replaced next time
-  if (reporting && recordsRead != lastReported) ReportRecordsRead(recordsRead, lastReported);
+  if (reporting && RecordsRead != lastReported) ReportRecordsRead(RecordsRead, lastReported);
+  // Every job writes at least one run, an empty one when no record was taken.
   if (!RecordList.Empty() || noRunYet) WriteRun();
+}
 
-  // 19-20.
+void TQxFileSorter::MergeRuns() {
+  const TQxSortParser& options = *SortParser;
   DoCallBackStr("Begin " + std::to_string(options.MergeWays) + "-way merging files 0-" +
                 std::to_string(RunCount - 1) + "...");
-  if (!FileMerge->Merge(mergedFileName, options.MergeWays, 0, RunCount - 1, specs))
-    FatalError("Can't merge temporary files into " + mergedFileName + "\r\n" + FileMerge->LastError());
+  if (!FileMerge->Merge(MergedFileName, options.MergeWays, 0, RunCount - 1, *Keys))
+    FatalError("Can't merge temporary files into " + MergedFileName + "\r\n" + FileMerge->LastError());
+}
 
-  // 21-22. Final placement. The output is never deleted first: it is
-  // replaced in one step by a complete file, so that a failure leaves it as
-  // it was (and an output that is also the input keeps the user's data).
-  std::int64_t written;
-  if (options.IgnoreDuplicates || options.HeaderLines != 0) {
-    written = ProcessLastFile(mergedFileName);
-  } else {
-    PlaceMergedFile(mergedFileName);
-    written = recordsRead - Excluded - Blank;
-  }
+// The output is never deleted first: it is replaced in one step by a
+// complete file, so that a failure leaves it as it was (and an output that
+// is also the input keeps the user's data).
+std::int64_t TQxFileSorter::PlaceOutput() {
+  const TQxSortParser& options = *SortParser;
+  if (options.IgnoreDuplicates || options.HeaderLines != 0) return ProcessLastFile(MergedFileName);
+  PlaceMergedFile(MergedFileName);
+  return RecordsRead - Excluded - Blank;
+}
 
-  // 23. Statistics.
-  if (OnCallBackStr) {
-    if (options.IgnoreBlank) DoCallBackStr(std::to_string(Blank) + " empty record(s) discarded.");
-    DoCallBackStr(std::to_string(written) + " record(s) written.");
-  }
+void TQxFileSorter::ReportStatistics(std::int64_t Written) {
+  if (!OnCallBackStr) return;
+  if (SortParser->IgnoreBlank) DoCallBackStr(std::to_string(Blank) + " empty record(s) discarded.");
+  DoCallBackStr(std::to_string(Written) + " record(s) written.");
+}
 
-  // 24.
-  CsvParser.reset();
-  CsvFields.clear();
+void TQxFileSorter::EndJob() {
+  Keys.reset();
   TempLock.reset();
 }
 
@@ -315,6 +331,11 @@ platform::Status CopyFileContents(platform::Env& Env, const std::string& Source,
   if (!source->Close()) return failure("Cannot close file", Source, source->Error());
   if (!target->Close()) return failure("Cannot close file", Target, target->Error());
   return {};
+}
+
+int SortThreads() {
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores == 0 ? 1 : static_cast<int>(cores);
 }
 
 std::string FormatThousands(std::int64_t Value) {

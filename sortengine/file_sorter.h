@@ -12,6 +12,7 @@
 #include "sortengine/callback.h"
 #include "sortengine/file_merge.h"
 #include "sortengine/run_store.h"
+#include "sortengine/sort_keys.h"
 
 class TQxFileSorter {
  public:
@@ -63,6 +64,16 @@ class TQxFileSorter {
   std::int64_t MemoryUsed = 0;
 
  private:
+  // The steps of Sort, in order.
+  void StartJob(const std::string& CommandLine);
+  void OpenInput();
+  void ReadRuns();
+  void MergeRuns();
+  std::int64_t PlaceOutput();  // returns the lines written
+  void ReportStatistics(std::int64_t Written);
+  void EndJob();
+
+  void CheckKeyLengths();
   void ReportRecordsRead(std::int64_t RecordsRead, std::int64_t& LastReported);
   void TakeRecord(std::string_view Record);
   // Refuses, before anything is read, file names that would make the job
@@ -82,6 +93,12 @@ class TQxFileSorter {
   platform::Env* Env;
   std::unique_ptr<platform::DirectoryLock> TempLock;
   std::string InputCopyName;
+  std::string MergedFileName;
+  // Builds the keys of the job; made once the options are known.
+  std::unique_ptr<TKeyBuilder> Keys;
+  // Some CSV key has an automatic width: the CSV pass runs.
+  bool AnyAutoWidth = false;
+  std::int64_t RecordsRead = 0;
 
   std::unique_ptr<TQxTextFile> InputFile;
   std::string KeyScratch;
@@ -90,12 +107,15 @@ class TQxFileSorter {
 };
 
 // Sorts entries L..R of List by key, in place. The partition scheme fixes
-// the order of records with equal keys (the sort is not stable).
-void QuickSort(TRecordKeyList& List, std::int64_t L, std::int64_t R);
+// the order of records with equal keys (the sort is not stable). Up to
+// Threads threads share the work, each taking parts of at least Threshold
+// entries; the result is the same for any number of threads.
+constexpr std::int64_t kParallelSortThreshold = 1 << 12;
+void QuickSort(TRecordKeyList& List, std::int64_t L, std::int64_t R, int Threads = 1,
+               std::int64_t Threshold = kParallelSortThreshold);
 
-// True for a record that /B drops: nothing but bytes 0..32, or in CSV mode
-// nothing but blanks, separators and quotation signs inside them.
-bool IsBlankRecord(std::string_view Record);
+// The threads the machine offers for sorting (at least 1).
+int SortThreads();
 
 // Byte copy of Source into Target, created as How says, 32,768 bytes a
 // step. Succeeds when every byte arrived and both files closed cleanly;

@@ -1,17 +1,27 @@
 // The in-memory sort of a run, the run writer and the last-file pass.
+#include <functional>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "platform/platform.h"
 #include "sortengine/file_sorter.h"
 #include "sortengine/sort_keys.h"
 
-void QuickSort(TRecordKeyList& List, std::int64_t L, std::int64_t R) {
-  std::vector<TRunEntry>& e = List.GetEntries();
-  // Each partition splits [L, R] into [L, J] and [I, R], sorted
-  // independently; the smaller side is sorted by recursion and the larger
-  // by this loop, so the depth stays logarithmic whatever the input. The
-  // order of equal keys depends only on the partition scheme.
+namespace {
+
+// Sorts e[L..R]. After a partition the two parts are independent; while
+// Spare threads remain and both parts are at least Threshold entries, one
+// part goes to a new thread. Threads only divide the work: the order that
+// results is the sequential one.
+void SortRange(std::vector<TRunEntry>& e, std::int64_t L, std::int64_t R, int Spare,
+               std::int64_t Threshold) {
+  std::thread helper;
+  // Each partition splits [L, R] into [L, J] and [I, R]; the smaller side
+  // is sorted by recursion (or by the helper thread) and the larger by this
+  // loop, so the depth stays logarithmic whatever the input. The order of
+  // equal keys depends only on the partition scheme.
   while (L < R) {
     std::int64_t I = L;
     std::int64_t J = R;
@@ -25,20 +35,42 @@ void QuickSort(TRecordKeyList& List, std::int64_t L, std::int64_t R) {
         --J;
       }
     } while (I <= J);
-    if (J - L < R - I) {
-      if (L < J) QuickSort(List, L, J);
+    const bool leftSmaller = J - L < R - I;
+    const std::int64_t smallL = leftSmaller ? L : I;
+    const std::int64_t smallR = leftSmaller ? J : R;
+    if (leftSmaller)
       L = I;
-    } else {
-      if (I < R) QuickSort(List, I, R);
+    else
       R = J;
+    if (smallL >= smallR) continue;
+    if (Spare > 0 && !helper.joinable() && smallR - smallL + 1 >= Threshold) {
+      // The new thread takes half of the threads still to give.
+      const int given = (Spare - 1) / 2;
+      try {
+        helper = std::thread(SortRange, std::ref(e), smallL, smallR, given, Threshold);
+        Spare -= 1 + given;
+        continue;
+      } catch (const std::system_error&) {
+        Spare = 0;  // no thread to be had: sort it here
+      }
     }
+    // Its own helpers have ended when it returns.
+    SortRange(e, smallL, smallR, Spare, Threshold);
   }
+  if (helper.joinable()) helper.join();
+}
+
+}  // namespace
+
+void QuickSort(TRecordKeyList& List, std::int64_t L, std::int64_t R, int Threads,
+               std::int64_t Threshold) {
+  SortRange(List.GetEntries(), L, R, Threads > 1 ? Threads - 1 : 0, Threshold);
 }
 
 void TQxFileSorter::WriteRun() {
   LockTempDirectory();
   DoCallBackStr("Sorting/Writing to file " + std::to_string(RunCount) + "...");
-  QuickSort(RecordList, 0, static_cast<std::int64_t>(RecordList.Count()) - 1);
+  QuickSort(RecordList, 0, static_cast<std::int64_t>(RecordList.Count()) - 1, SortThreads());
   {
     TQxTextFile run(*Env);
     run.Prepare(FileMerge->TempFileName(RunCount), SortParser->RecordLength, kBufferSize,
@@ -57,7 +89,7 @@ namespace {
 // Copies the merged records to Output, dropping duplicates under /D.
 // Returns the records written.
 std::int64_t CopyMergedRecords(TQxTextFile& Merged, TQxTextFile& Output, const TQxSortParser& Options,
-                               TSortSpecs& Specs, TQxTextFile& DuplicatesFile,
+                               TKeyBuilder& Keys, TQxTextFile& DuplicatesFile,
                                std::int64_t& Duplicates) {
   std::int64_t written = 0;
   if (!Options.IgnoreDuplicates) {
@@ -72,14 +104,14 @@ std::int64_t CopyMergedRecords(TQxTextFile& Merged, TQxTextFile& Output, const T
   std::string key;
   if (!Merged.EndOfFile()) {
     std::string_view record = Merged.ReadRecordView();
-    AppendSortKey(record, Specs, previousKey);
+    Keys.Append(record, previousKey);
     Output.WriteRecord(record);
     ++written;
   }
   while (!Merged.EndOfFile()) {
     std::string_view record = Merged.ReadRecordView();
     key.clear();
-    AppendSortKey(record, Specs, key);
+    Keys.Append(record, key);
     if (key != previousKey) {
       Output.WriteRecord(record);
       previousKey.swap(key);
@@ -117,7 +149,7 @@ std::int64_t TQxFileSorter::ProcessLastFile(const std::string& MergedFileName) {
       duplicatesFile.Prepare(options.DuplicatesFileName, options.RecordLength, kBufferSize);
       duplicatesFile.OpenWrite(0, false);
     }
-    written += CopyMergedRecords(merged, output, options, SortParser->SortSpecs, duplicatesFile,
+    written += CopyMergedRecords(merged, output, options, *Keys, duplicatesFile,
                                  duplicates);
     merged.Close();
     output.Close();

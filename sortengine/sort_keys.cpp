@@ -9,10 +9,6 @@
 unsigned char InvertTable[256];
 unsigned char FoldTable[256];
 
-bool CsvMode = false;
-std::unique_ptr<TCsvParser> CsvParser;
-std::vector<std::string> CsvFields;
-
 void BuildKeyTables() {
   for (int b = 0; b < 256; ++b) InvertTable[b] = static_cast<unsigned char>(255 - b);
   platform::BuildUpperCaseTable(FoldTable);
@@ -106,9 +102,10 @@ std::string Num(std::int64_t Value) { return std::to_string(Value); }
              Num(CsvErrorPos) + " in line:" + kCrLf + std::string(Record));
 }
 
-[[noreturn]] void CsvFieldMissing(const TSortFieldSpec& S, std::string_view Record) {
+[[noreturn]] void CsvFieldMissing(const TSortFieldSpec& S, char Separator, std::string_view Record) {
   FatalError(Num(S.CsvField) + "-th CSV field separated with comma char #" +
-             Num(CsvSeparator) + " doesn't exist in line:" + kCrLf + std::string(Record));
+             Num(static_cast<unsigned char>(Separator)) + " doesn't exist in line:" + kCrLf +
+             std::string(Record));
 }
 
 [[noreturn]] void CsvFromOutside(const TSortFieldSpec& S, const char* Where,
@@ -148,14 +145,15 @@ void AppendColumnPart(std::string_view Record, const TSortFieldSpec& S, std::str
   AppendPart(Record.data() + (from - 1), static_cast<std::size_t>(m), S, Key);
 }
 
-// Scratch for an auto-width value padded to its measured width; kept so
-// that its storage is reused from record to record.
-std::string PaddedValue;
+}  // namespace
 
-void AppendCsvPart(std::string_view Record, const TSortFieldSpec& S, std::string& Key) {
-  if (S.CsvField < 1 || static_cast<std::size_t>(S.CsvField) > CsvFields.size())
-    CsvFieldMissing(S, Record);
-  std::string_view value = CsvFields[static_cast<std::size_t>(S.CsvField - 1)];
+TKeyBuilder::TKeyBuilder(const TSortSpecs& Specs, const TCsvDialect& Csv)
+    : SpecsList(&Specs), Csv(Csv), Parser(Csv.Separator, Csv.Quote) {}
+
+void TKeyBuilder::AppendCsvPart(std::string_view Record, const TSortFieldSpec& S, std::string& Key) {
+  if (S.CsvField < 1 || static_cast<std::size_t>(S.CsvField) > Fields.size())
+    CsvFieldMissing(S, Csv.Separator, Record);
+  std::string_view value = Fields[static_cast<std::size_t>(S.CsvField - 1)];
   std::int64_t n = static_cast<std::int64_t>(value.size());
   const std::int64_t from = S.FromPos;
   if (from < 1) CsvFromBeforeStart(S, value, Record);
@@ -187,33 +185,51 @@ void AppendCsvPart(std::string_view Record, const TSortFieldSpec& S, std::string
   AppendPart(value.data() + (from - 1), static_cast<std::size_t>(m), S, Key);
 }
 
-}  // namespace
+const std::vector<std::string>& TKeyBuilder::SplitFields(std::string_view Record) {
+  Parser.SplitLine(Record, Fields, true, Csv.MaxField);
+  return Fields;
+}
 
-void AppendSortKey(std::string_view Record, TSortSpecs& Specs, std::string& Key) {
-  if (!CsvMode) {
-    if (Specs.empty()) {
+void TKeyBuilder::Append(std::string_view Record, std::string& Key) {
+  const TSortSpecs& specs = *SpecsList;
+  if (!Csv.Mode) {
+    if (specs.empty()) {
       Key.append(Record);
       return;
     }
-    for (const TSortFieldSpec& S : Specs) AppendColumnPart(Record, S, Key);
+    for (const TSortFieldSpec& S : specs) AppendColumnPart(Record, S, Key);
     return;
   }
   try {
-    CsvParser->SplitLine(Record, CsvFields, true, MaxCsvField);
+    SplitFields(Record);
   } catch (const TCsvError&) {
     CsvSplitFailed(Record);
   }
-  if (Specs.empty()) {
+  if (specs.empty()) {
     Key.append(Record);
     return;
   }
-  for (const TSortFieldSpec& S : Specs) AppendCsvPart(Record, S, Key);
+  for (const TSortFieldSpec& S : specs) AppendCsvPart(Record, S, Key);
 }
 
-std::string ExtractSortKey(std::string_view Record, TSortSpecs& Specs) {
+std::string TKeyBuilder::Extract(std::string_view Record) {
   std::string Key;
-  AppendSortKey(Record, Specs, Key);
+  Append(Record, Key);
   return Key;
+}
+
+bool TKeyBuilder::IsBlank(std::string_view Record) const {
+  std::size_t first = 0;
+  std::size_t last = Record.size();
+  while (first < last && static_cast<unsigned char>(Record[first]) <= 32) ++first;
+  while (last > first && static_cast<unsigned char>(Record[last - 1]) <= 32) --last;
+  if (first == last) return true;
+  if (!Csv.Mode) return false;
+  for (std::size_t i = first; i < last; ++i) {
+    const char c = Record[i];
+    if (c != ' ' && c != Csv.Separator && c != Csv.Quote) return false;
+  }
+  return true;
 }
 
 std::string FoldCase(std::string_view Text) {

@@ -92,9 +92,9 @@ Settings Snapshot(const TQxSortParser& p) {
   s.CsvMode = p.CsvMode;
   s.ExcludeColumn = p.ExcludeColumn;
   s.ExcludeChar = p.ExcludeChar;
-  s.Separator = CsvSeparator;
-  s.Quote = CsvQuote;
-  s.MaxField = MaxCsvField;
+  s.Separator = p.CsvSeparator;
+  s.Quote = p.CsvQuote;
+  s.MaxField = p.MaxCsvField;
   return s;
 }
 
@@ -304,7 +304,7 @@ TEST(SortParser, ParseStartsFromScratchEveryTime) {
   TQxSortParser parser;
   parser.Parse(Join({"/V=$09,$00", "/SV=3,1,2", "/M=4096", "/D=d", "/X=2,x", "/Q", "/B", "/H=2",
                      "/F=9", "/W=2", "a", "b"}));
-  ASSERT_EQ(MaxCsvField, 3);
+  ASSERT_EQ(parser.MaxCsvField, 3);
   parser.Parse(Join({"in.txt", "out.txt"}));
   EXPECT_EQ(Snapshot(parser), Settings());
 }

@@ -58,26 +58,30 @@ class SortKeys : public ::testing::Test {
   void SetUp() override { UseColumns(); }
   void TearDown() override { UseColumns(); }
 
-  static void UseColumns() {
-    CsvMode = false;
-    CsvParser.reset();
-    CsvFields.clear();
-    CsvSeparator = ';';
-    CsvQuote = '"';
-    MaxCsvField = -1;
-  }
+  static void UseColumns() { Dialect = TCsvDialect(); }
 
-  // What the sort job sets up for /V, with MaxCsvField as the option
-  // parser computes it.
+  // What the sort job sets up for /V, with the last field a key needs as
+  // the option parser computes it.
   static void UseCsv(const TSortSpecs& Specs, unsigned char Separator = ';',
                      unsigned char Quote = '\'') {
-    CsvMode = true;
-    CsvSeparator = Separator;
-    CsvQuote = Quote;
-    MaxCsvField = -1;
-    for (const auto& s : Specs) MaxCsvField = std::max(MaxCsvField, s.CsvField);
-    CsvParser = std::make_unique<TCsvParser>(static_cast<char>(Separator), static_cast<char>(Quote));
+    Dialect = TCsvDialect();
+    Dialect.Mode = true;
+    Dialect.Separator = static_cast<char>(Separator);
+    Dialect.Quote = static_cast<char>(Quote);
+    for (const auto& s : Specs) Dialect.MaxField = std::max(Dialect.MaxField, s.CsvField);
   }
+
+  // Keys as the job builds them, each with a builder of its own.
+  static std::string ExtractSortKey(std::string_view Record, const TSortSpecs& Specs) {
+    TKeyBuilder builder(Specs, Dialect);
+    return builder.Extract(Record);
+  }
+  static void AppendSortKey(std::string_view Record, const TSortSpecs& Specs, std::string& Key) {
+    TKeyBuilder builder(Specs, Dialect);
+    builder.Append(Record, Key);
+  }
+
+  static inline TCsvDialect Dialect;
 
   // Records sorted by their keys; ties keep input order.
   static std::vector<std::string> SortByKey(std::vector<std::string> Records, TSortSpecs& Specs) {

@@ -25,10 +25,11 @@ using testing_support::WriteFile;
 namespace {
 
 std::vector<std::string> SortedRecords(const std::vector<std::string>& records,
-                                       const std::vector<std::string>& keys) {
+                                       const std::vector<std::string>& keys, int threads = 1,
+                                       std::int64_t threshold = kParallelSortThreshold) {
   TRecordKeyList list;
   for (size_t i = 0; i < records.size(); ++i) list.Add(records[i], keys[i]);
-  QuickSort(list, 0, static_cast<std::int64_t>(list.Count()) - 1);
+  QuickSort(list, 0, static_cast<std::int64_t>(list.Count()) - 1, threads, threshold);
   std::vector<std::string> out;
   for (const TRunEntry& e : list.GetEntries()) out.emplace_back(e.RecordView());
   return out;
@@ -66,6 +67,8 @@ TEST(QuickSort, MatchesTheModelOnRandomKeysWithManyTies) {
     std::vector<std::string> expected = records, modelKeys = keys;
     ModelQuickSort(expected, modelKeys, 0, n - 1);
     ASSERT_EQ(SortedRecords(records, keys), expected) << "round " << round;
+    // Parts handed to other threads from 8 entries on: the same order.
+    ASSERT_EQ(SortedRecords(records, keys, 1 + round % 4, 8), expected) << "round " << round;
   }
 }
 
@@ -81,6 +84,7 @@ TEST(QuickSort, SortedAndReversedInputsOfEqualKeys) {
     std::vector<std::string> expected = records, modelKeys = keys;
     ModelQuickSort(expected, modelKeys, 0, static_cast<long>(records.size()) - 1);
     EXPECT_EQ(SortedRecords(records, keys), expected) << "variant " << variant;
+    EXPECT_EQ(SortedRecords(records, keys, 2, 1000), expected) << "variant " << variant;
   }
 }
 
@@ -99,6 +103,7 @@ class MergeTest : public ::testing::Test {
   TQxFileMerge merge;
   std::vector<std::string> lines;
   TSortSpecs noKeys;
+  TKeyBuilder noKeyBuilder{noKeys, TCsvDialect()};
 };
 
 TEST_F(MergeTest, RunQueueTable) {
@@ -126,7 +131,7 @@ TEST_F(MergeTest, RunQueueTable) {
       expected += record + "\r\n";
     }
     const std::string final = dir.File("$Quarn.tmp");
-    ASSERT_TRUE(merge.Merge(final, c.ways, 0, c.runs - 1, noKeys)) << c.runs << " runs";
+    ASSERT_TRUE(merge.Merge(final, c.ways, 0, c.runs - 1, noKeyBuilder)) << c.runs << " runs";
     EXPECT_EQ(lines, c.steps) << c.runs << " runs, " << c.ways << " ways";
     EXPECT_EQ(ReadFile(final), expected);
     // Every run file is gone; only the final file is left.
@@ -137,10 +142,11 @@ TEST_F(MergeTest, RunQueueTable) {
 
 TEST_F(MergeTest, EqualKeysComeFromTheLowerRunAndEmptyRunsVanish) {
   TSortSpecs firstByte = {TSortFieldSpec{"", -1, 1, 1, true, false, false, false}};
+  TKeyBuilder firstByteBuilder(firstByte, TCsvDialect());
   WriteRun(0, "a0\r\nb0\r\n");
   WriteRun(1, "");
   WriteRun(2, "a2\r\nb2\r\nc2\r\n");
-  ASSERT_TRUE(merge.Merge(dir.File("$Quarn.tmp"), 5, 0, 2, firstByte));
+  ASSERT_TRUE(merge.Merge(dir.File("$Quarn.tmp"), 5, 0, 2, firstByteBuilder));
   EXPECT_EQ(ReadFile(dir.File("$Quarn.tmp")), "a0\r\na2\r\nb0\r\nb2\r\nc2\r\n");
   EXPECT_FALSE(Exists(merge.TempFileName(1)));
 }
@@ -151,14 +157,14 @@ TEST_F(MergeTest, FailuresAreFalseResults) {
   WriteRun(0, "b\r\n");
   WriteRun(1, "a\r\n");
   WriteFile(dir.File("$Quarn.tmp"), "old\r\n");
-  EXPECT_FALSE(merge.Merge(dir.File("$Quarn.tmp"), 5, 0, 1, noKeys));
+  EXPECT_FALSE(merge.Merge(dir.File("$Quarn.tmp"), 5, 0, 1, noKeyBuilder));
   EXPECT_EQ(ReadFile(dir.File("$Quarn.tmp")), "old\r\n");
   EXPECT_EQ(ReadFile(merge.TempFileName(2)), "a\r\nb\r\n");
 
   // A missing input: the step fails before its output exists.
   std::filesystem::remove(dir.File("$Quarn.tmp"));
   WriteRun(3, "x\r\n");
-  EXPECT_FALSE(merge.Merge(dir.File("$Quarn.tmp"), 5, 3, 4, noKeys));
+  EXPECT_FALSE(merge.Merge(dir.File("$Quarn.tmp"), 5, 3, 4, noKeyBuilder));
   EXPECT_FALSE(Exists(merge.TempFileName(5)));
   EXPECT_TRUE(Exists(merge.TempFileName(3)));
 }
@@ -167,7 +173,7 @@ TEST_F(MergeTest, FixedLengthRunsEndingInByte26SurviveTheMerge) {
   merge.SetRecLen(3);
   WriteRun(0, std::string("bb\x1a", 3));
   WriteRun(1, std::string("aa\x1a", 3));
-  ASSERT_TRUE(merge.Merge(dir.File("$Quarn.tmp"), 5, 0, 1, noKeys));
+  ASSERT_TRUE(merge.Merge(dir.File("$Quarn.tmp"), 5, 0, 1, noKeyBuilder));
   EXPECT_EQ(ReadFile(dir.File("$Quarn.tmp")), std::string("aa\x1a" "bb\x1a", 6));
 }
 
@@ -197,18 +203,18 @@ TEST(TempFileSlot, OpenReadWriteAndRemove) {
 }
 
 TEST(SortJobHelpers, BlankRecordsAndThousands) {
-  CsvMode = false;
-  EXPECT_TRUE(IsBlankRecord(""));
-  EXPECT_TRUE(IsBlankRecord(" \t\x01 "));
-  EXPECT_FALSE(IsBlankRecord(";;;"));
-  CsvMode = true;
-  CsvSeparator = ';';
-  CsvQuote = '"';
-  EXPECT_TRUE(IsBlankRecord(";;;"));
-  EXPECT_TRUE(IsBlankRecord(" \"\" ; ;"));
-  EXPECT_FALSE(IsBlankRecord(";\t;"));
-  EXPECT_FALSE(IsBlankRecord(";a;"));
-  CsvMode = false;
+  const TSortSpecs none;
+  const TKeyBuilder columns(none, TCsvDialect());
+  EXPECT_TRUE(columns.IsBlank(""));
+  EXPECT_TRUE(columns.IsBlank(" \t\x01 "));
+  EXPECT_FALSE(columns.IsBlank(";;;"));
+  TCsvDialect csv;
+  csv.Mode = true;
+  const TKeyBuilder fields(none, csv);
+  EXPECT_TRUE(fields.IsBlank(";;;"));
+  EXPECT_TRUE(fields.IsBlank(" \"\" ; ;"));
+  EXPECT_FALSE(fields.IsBlank(";\t;"));
+  EXPECT_FALSE(fields.IsBlank(";a;"));
 
   const std::string sep = platform::ThousandsSeparator();
   EXPECT_EQ(FormatThousands(33554432), "33" + sep + "554" + sep + "432");
