@@ -116,7 +116,9 @@ std::int32_t TQxFileMerge::FindSmallest() const {
     }
     const std::uint64_t mine = KeyPrefixes[i - 1];
     const std::uint64_t theirs = KeyPrefixes[best - 1];
-    if (mine < theirs || (mine == theirs && CompareKeys(Keys[i - 1], Keys[best - 1]) < 0)) best = i;
+    if (mine < theirs ||
+        (mine == theirs && !PrefixSettlesTies(mine) && CompareKeys(Keys[i - 1], Keys[best - 1]) < 0))
+      best = i;
   }
   return best;
 }

@@ -98,6 +98,12 @@ void TQxFileSorter::StartJob(const std::string& CommandLine) {
   dialect.MaxField = options.MaxCsvField;
   Keys = std::make_unique<TKeyBuilder>(options.SortSpecs, dialect);
   CheckKeyLengths();
+  // Every record is charged at least kRecordOverhead, which bounds the
+  // records of one run; the index is made that large at once (up to a
+  // sane size) rather than grown by copying.
+  constexpr std::int64_t kMaxReserved = std::int64_t{1} << 24;
+  const std::int64_t mostRecords = options.MemoryLimit / kRecordOverhead + 1;
+  RecordList.Reserve(static_cast<std::size_t>(mostRecords < kMaxReserved ? mostRecords : kMaxReserved));
 
   FileMerge->TempPath = options.TempPath;
   MergedFileName = options.TempPath + "$Quarn.tmp";

@@ -18,20 +18,54 @@ char* TRecordKeyList::Allocate(std::size_t Size) {
   return Blocks.back().Data.get();
 }
 
+namespace {
+
+// Bytes of the header for the lengths; see TRunEntry.
+std::size_t HeaderSize(std::size_t RecordLength, std::size_t KeyLength, bool SelfKeyed) {
+  std::size_t size = RecordLength < 0x7FFF ? 2 : 6;
+  if (!SelfKeyed) size += KeyLength < 0xFFFF ? 2 : 6;
+  return size;
+}
+
+char* PutWord(char* p, std::uint16_t w) {
+  std::memcpy(p, &w, sizeof w);
+  return p + sizeof w;
+}
+
+char* PutLong(char* p, std::uint32_t v) {
+  std::memcpy(p, &v, sizeof v);
+  return p + sizeof v;
+}
+
+char* PutHeader(char* p, std::size_t RecordLength, std::size_t KeyLength, bool SelfKeyed) {
+  const std::uint16_t selfKeyed = SelfKeyed ? 0x8000u : 0;
+  if (RecordLength < 0x7FFF) {
+    p = PutWord(p, static_cast<std::uint16_t>(selfKeyed | RecordLength));
+  } else {
+    p = PutWord(p, static_cast<std::uint16_t>(selfKeyed | 0x7FFFu));
+    p = PutLong(p, static_cast<std::uint32_t>(RecordLength));
+  }
+  if (SelfKeyed) return p;
+  if (KeyLength < 0xFFFF) return PutWord(p, static_cast<std::uint16_t>(KeyLength));
+  p = PutWord(p, 0xFFFFu);
+  return PutLong(p, static_cast<std::uint32_t>(KeyLength));
+}
+
+}  // namespace
+
 void TRecordKeyList::Add(std::string_view Record, std::string_view Key) {
-  char* p = Allocate(Record.size() + Key.size() + 1);  // +1: never a zero-size piece
+  char* data = Allocate(HeaderSize(Record.size(), Key.size(), false) + Record.size() + Key.size());
+  char* p = PutHeader(data, Record.size(), Key.size(), false);
   if (!Record.empty()) std::memcpy(p, Record.data(), Record.size());
-  char* key = p + Record.size();
-  if (!Key.empty()) std::memcpy(key, Key.data(), Key.size());
-  Entries.push_back(TRunEntry{KeyPrefixOf(Key), p, key, static_cast<std::uint32_t>(Record.size()),
-                              static_cast<std::uint32_t>(Key.size())});
+  if (!Key.empty()) std::memcpy(p + Record.size(), Key.data(), Key.size());
+  Entries.push_back(TRunEntry{KeyPrefixOf(Key), data});
 }
 
 void TRecordKeyList::AddSelfKeyed(std::string_view Record) {
-  char* p = Allocate(Record.size() + 1);
+  char* data = Allocate(HeaderSize(Record.size(), 0, true) + Record.size());
+  char* p = PutHeader(data, Record.size(), 0, true);
   if (!Record.empty()) std::memcpy(p, Record.data(), Record.size());
-  Entries.push_back(TRunEntry{KeyPrefixOf(Record), p, p, static_cast<std::uint32_t>(Record.size()),
-                              static_cast<std::uint32_t>(Record.size())});
+  Entries.push_back(TRunEntry{KeyPrefixOf(Record), data});
 }
 
 void TRecordKeyList::Clear() {

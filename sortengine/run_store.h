@@ -11,23 +11,85 @@
 
 #include "sortengine/sort_keys.h"
 
+// One record of a run: the first key bytes and where the record lies. The
+// record is stored in a block as a small header, its bytes and then its
+// key's bytes (none when the record is its own key):
+//   u16: bit 15 set when the record is its own key; bits 0..14 the record
+//        length, or 0x7FFF when a u32 length follows;
+//   u16 key length, or 0xFFFF when a u32 length follows (only with a key
+//        of its own).
+// 16 bytes an entry keep the index small when records are short.
 struct TRunEntry {
-  std::uint64_t KeyPrefix;  // first 8 key bytes, big-endian, zero-padded
-  const char* Record;
-  const char* Key;
-  std::uint32_t RecordLength;
-  std::uint32_t KeyLength;
+  std::uint64_t KeyPrefix;  // KeyPrefixOf the key
+  const char* Data;         // the record's header in its block
 
-  std::string_view RecordView() const { return {Record, RecordLength}; }
-  std::string_view KeyView() const { return {Key, KeyLength}; }
+  std::string_view RecordView() const {
+    std::uint32_t recordLength;
+    std::uint32_t keyLength;
+    const char* record = Decode(recordLength, keyLength);
+    return {record, recordLength};
+  }
+  std::string_view KeyView() const {
+    std::uint32_t recordLength;
+    std::uint32_t keyLength;
+    const char* record = Decode(recordLength, keyLength);
+    if (keyLength == kSelfKeyed) return {record, recordLength};
+    return {record + recordLength, keyLength};
+  }
+
+  static constexpr std::uint32_t kSelfKeyed = 0xFFFFFFFFu;
+
+ private:
+  static std::uint16_t Word(const char* p) {
+    std::uint16_t w;
+    std::memcpy(&w, p, sizeof w);
+    return w;
+  }
+  static std::uint32_t Long(const char* p) {
+    std::uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+  }
+  // The record's first byte; the lengths through the arguments, the key
+  // length kSelfKeyed for a record that is its own key.
+  const char* Decode(std::uint32_t& RecordLength, std::uint32_t& KeyLength) const {
+    const char* p = Data;
+    const std::uint16_t first = Word(p);
+    p += 2;
+    RecordLength = first & 0x7FFFu;
+    if (RecordLength == 0x7FFFu) {
+      RecordLength = Long(p);
+      p += 4;
+    }
+    if (first & 0x8000u) {
+      KeyLength = kSelfKeyed;
+      return p;
+    }
+    KeyLength = Word(p);
+    p += 2;
+    if (KeyLength == 0xFFFFu) {
+      KeyLength = Long(p);
+      p += 4;
+    }
+    return p;
+  }
 };
 
-// The key order of CompareKeys, answered from the prefixes when they differ.
+inline std::uint64_t KeyPrefixOf(std::string_view Key);
+inline bool PrefixSettlesTies(std::uint64_t Prefix);
+
+// The key order of CompareKeys, answered from the prefixes alone unless two
+// keys of 8 bytes or more agree in their first seven.
 inline int CompareEntries(const TRunEntry& A, const TRunEntry& B) {
   if (A.KeyPrefix != B.KeyPrefix) return A.KeyPrefix < B.KeyPrefix ? -1 : 1;
   // The partition compares the pivot with its own entry at least once.
-  if (A.Key == B.Key && A.KeyLength == B.KeyLength) return 0;
-  return CompareKeys(A.KeyView(), B.KeyView());
+  if (PrefixSettlesTies(A.KeyPrefix) || A.Data == B.Data) return 0;
+  const std::string_view a = A.KeyView();
+  const std::string_view b = B.KeyView();
+  const std::size_t common = a.size() < b.size() ? a.size() : b.size();
+  const int c = std::memcmp(a.data() + 7, b.data() + 7, common - 7);
+  if (c != 0) return c;
+  return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
 }
 
 class TRecordKeyList {
@@ -48,6 +110,9 @@ class TRecordKeyList {
 
   // Forgets all records; keeps the blocks for the next run.
   void Clear();
+  // Makes room for Count entries at once, so that the index never holds
+  // its old and new copy side by side while growing.
+  void Reserve(std::size_t Count) { Entries.reserve(Count); }
 
  private:
   char* Allocate(std::size_t Size);
@@ -63,10 +128,20 @@ class TRecordKeyList {
   std::vector<TRunEntry> Entries;
 };
 
+// The first seven key bytes, zero-padded, then the key length up to 8, as
+// one big-endian number. Prefixes order keys as CompareKeys does wherever
+// they differ (a shorter key that matches the longer one's first bytes is a
+// proper prefix of it); equal prefixes with a length below 8 mean equal
+// keys, and otherwise two keys of 8 bytes or more that agree in their
+// first seven.
 inline std::uint64_t KeyPrefixOf(std::string_view Key) {
   unsigned char bytes[8] = {0, 0, 0, 0, 0, 0, 0, 0};
-  if (!Key.empty()) std::memcpy(bytes, Key.data(), Key.size() < 8 ? Key.size() : 8);
+  if (!Key.empty()) std::memcpy(bytes, Key.data(), Key.size() < 7 ? Key.size() : 7);
+  bytes[7] = static_cast<unsigned char>(Key.size() < 8 ? Key.size() : 8);
   std::uint64_t value = 0;
   for (unsigned char b : bytes) value = (value << 8) | b;
   return value;
 }
+
+// Whether two keys with equal prefixes need their bytes compared at all.
+inline bool PrefixSettlesTies(std::uint64_t Prefix) { return (Prefix & 0xFF) < 8; }

@@ -88,6 +88,40 @@ TEST(QuickSort, SortedAndReversedInputsOfEqualKeys) {
   }
 }
 
+TEST(RunStore, RecordsAndKeysOfEveryLengthComeBackWhole) {
+  // Around the limits of the short length fields, and keys that are equal
+  // in their first eight bytes.
+  const std::size_t recordLengths[] = {0, 1, 0x7FFE, 0x7FFF, 0x8000, 40000};
+  const std::size_t keyLengths[] = {0, 7, 8, 9, 0xFFFE, 0xFFFF, 70000};
+  TRecordKeyList list;
+  std::vector<std::pair<std::string, std::string>> added;
+  int n = 0;
+  for (std::size_t r : recordLengths) {
+    for (std::size_t k : keyLengths) {
+      std::string record(r, static_cast<char>('a' + n % 26));
+      std::string key(k, 'k');
+      if (k > 8) key[k - 1] = static_cast<char>('0' + n % 10);
+      list.Add(record, key);
+      added.emplace_back(record, key);
+      ++n;
+    }
+    std::string self(r, 's');
+    list.AddSelfKeyed(self);
+    added.emplace_back(self, self);
+  }
+  ASSERT_EQ(list.Count(), added.size());
+  for (std::size_t i = 0; i < added.size(); ++i) {
+    const TRunEntry& e = list.GetEntries()[i];
+    EXPECT_TRUE(e.RecordView() == added[i].first) << i;
+    EXPECT_TRUE(e.KeyView() == added[i].second) << i;
+    for (std::size_t j = 0; j < added.size(); ++j) {
+      const int expected = CompareKeys(added[i].second, added[j].second);
+      const int got = CompareEntries(e, list.GetEntries()[j]);
+      EXPECT_EQ((got > 0) - (got < 0), (expected > 0) - (expected < 0)) << i << " vs " << j;
+    }
+  }
+}
+
 class MergeTest : public ::testing::Test {
  protected:
   void SetUp() override {
