@@ -1,40 +1,69 @@
 #include "csv/csv_parser.h"
 
+#include <cstring>
 #include <string>
 
 thread_local std::string CsvErrorText;
 thread_local std::int32_t CsvErrorPos = 0;
 
+std::size_t TCsvParserState::Scan(std::string_view Line, std::size_t At) {
+  ProcessChar(Line[At], static_cast<std::int32_t>(At + 1));
+  return At + 1;
+}
+
 // Nothing of the field seen yet: a quotation sign here opens a quoted field.
-void TCsvParserFieldStartState::ProcessChar(char Ch, std::int32_t /*Pos*/) {
+void TCsvParserFieldStartState::ProcessChar(char Ch, std::int32_t Pos) {
   if (Ch == Parser->GetQuoteChar()) {
     Parser->SetState(TCsvParser::StateKind::ScanQuoted);
   } else if (Ch == Parser->GetSeparator()) {
     Parser->EndField();
   } else {
-    Parser->AddChar(Ch);
+    Parser->AddChar(Pos);
     Parser->SetState(TCsvParser::StateKind::ScanField);
   }
 }
 
 // Unquoted field: only the separator ends it; a quotation sign is data.
-void TCsvParserScanFieldState::ProcessChar(char Ch, std::int32_t /*Pos*/) {
+void TCsvParserScanFieldState::ProcessChar(char Ch, std::int32_t Pos) {
   if (Ch == Parser->GetSeparator()) {
     Parser->EndField();
     Parser->SetState(TCsvParser::StateKind::FieldStart);
   } else {
-    Parser->AddChar(Ch);
+    Parser->AddChar(Pos);
   }
+}
+
+// Everything up to the next separator is data.
+std::size_t TCsvParserScanFieldState::Scan(std::string_view Line, std::size_t At) {
+  const void* hit = std::memchr(Line.data() + At, Parser->GetSeparator(), Line.size() - At);
+  const std::size_t end = hit != nullptr ? static_cast<std::size_t>(static_cast<const char*>(hit) - Line.data())
+                                         : Line.size();
+  if (end > At) Parser->AddChars(At, end);
+  if (hit == nullptr) return end;
+  Parser->EndField();
+  Parser->SetState(TCsvParser::StateKind::FieldStart);
+  return end + 1;
 }
 
 // Quoted field: everything up to the next quotation sign is data,
 // separators included.
-void TCsvParserScanQuotedState::ProcessChar(char Ch, std::int32_t /*Pos*/) {
+void TCsvParserScanQuotedState::ProcessChar(char Ch, std::int32_t Pos) {
   if (Ch == Parser->GetQuoteChar()) {
     Parser->SetState(TCsvParser::StateKind::EndQuoted);
   } else {
-    Parser->AddChar(Ch);
+    Parser->AddChar(Pos);
   }
+}
+
+// Everything up to the next quotation sign is data.
+std::size_t TCsvParserScanQuotedState::Scan(std::string_view Line, std::size_t At) {
+  const void* hit = std::memchr(Line.data() + At, Parser->GetQuoteChar(), Line.size() - At);
+  const std::size_t end = hit != nullptr ? static_cast<std::size_t>(static_cast<const char*>(hit) - Line.data())
+                                         : Line.size();
+  if (end > At) Parser->AddChars(At, end);
+  if (hit == nullptr) return end;
+  Parser->SetState(TCsvParser::StateKind::EndQuoted);
+  return end + 1;
 }
 
 // After a closing quotation sign only the separator may follow. A doubled
@@ -64,8 +93,7 @@ TCsvParser::TCsvParser(char Separator, char QuoteChar)
       EndQuotedState(std::make_unique<TCsvParserEndQuotedState>(this)),
       GotErrorState(std::make_unique<TCsvParserGotErrorState>(this)),
       Separator(Separator),
-      QuoteChar(QuoteChar),
-      BlankQuote{' ', QuoteChar} {}
+      QuoteChar(QuoteChar) {}
 
 void TCsvParser::SetState(StateKind Kind) {
   switch (Kind) {
@@ -78,42 +106,39 @@ void TCsvParser::SetState(StateKind Kind) {
 }
 
 void TCsvParser::EndField() {
-  if (UnquoteAfterBlank && CurrentField.size() >= 2 && CurrentField[0] == BlankQuote[0] &&
-      CurrentField[1] == BlankQuote[1] && CurrentField.back() == QuoteChar) {
+  std::string_view field = Line.substr(FieldBegin, FieldEnd - FieldBegin);
+  if (UnquoteAfterBlank && field.size() >= 2 && field[0] == ' ' && field[1] == QuoteChar &&
+      field.back() == QuoteChar) {
     // " '" alone: its quotation sign is both the opening and the last one.
-    if (CurrentField.size() == 2) {
-      CurrentField.clear();
-    } else {
-      CurrentField.pop_back();
-      CurrentField.erase(0, 2);
-    }
+    field = field.size() == 2 ? std::string_view() : field.substr(2, field.size() - 3);
   }
-  // The caller's list keeps its strings from the previous line, so that a
-  // file of lines with the same number of fields reuses their storage.
   auto Index = static_cast<std::size_t>(FieldCount);
-  if (Index < Fields->size()) {
-    (*Fields)[Index].assign(CurrentField);
-  } else {
-    Fields->push_back(CurrentField);
-  }
+  if (Index < Fields->size())
+    (*Fields)[Index] = field;
+  else
+    Fields->push_back(field);
   ++FieldCount;
-  CurrentField.clear();
+  FieldBegin = FieldEnd = 0;
 }
 
-void TCsvParser::SplitLine(std::string_view Line, std::vector<std::string>& Fields,
+void TCsvParser::SplitLine(std::string_view Line, std::vector<std::string_view>& Fields,
                            bool UnquoteAfterBlank, std::int32_t MaxFields) {
   this->UnquoteAfterBlank = UnquoteAfterBlank;
+  this->Line = Line;
   FieldCount = 0;
   CsvErrorText.clear();
   CsvErrorPos = 0;
   this->Fields = &Fields;
   State = FieldStartState.get();
-  CurrentField.clear();
+  FieldBegin = FieldEnd = 0;
 
   try {
-    const auto Length = static_cast<std::int32_t>(Line.size());
-    for (std::int32_t Pos = 1; Pos <= Length; ++Pos) {
-      State->ProcessChar(Line[static_cast<std::size_t>(Pos - 1)], Pos);
+    const std::size_t length = Line.size();
+    std::size_t at = 0;
+    while (at < length) {
+      // FieldCount changes only when a field ends, which is where a state
+      // hands back.
+      at = State->Scan(Line, at);
       if (MaxFields >= 0 && FieldCount >= MaxFields) {
         Fields.resize(static_cast<std::size_t>(FieldCount));
         return;
@@ -121,14 +146,31 @@ void TCsvParser::SplitLine(std::string_view Line, std::vector<std::string>& Fiel
     }
     if (State == ScanQuotedState.get() || State == GotErrorState.get()) {
       CsvErrorText = "Quote error";
-      CsvErrorPos = Length;
+      CsvErrorPos = static_cast<std::int32_t>(length);
       throw TCsvError("Missing closing quote");
     }
-    if (!CurrentField.empty()) EndField();
+    if (FieldEnd != FieldBegin) EndField();
   } catch (...) {
     // Fields then holds just the fields completed before the failure.
     Fields.resize(static_cast<std::size_t>(FieldCount));
     throw;
   }
   Fields.resize(static_cast<std::size_t>(FieldCount));
+}
+
+void TCsvParser::SplitLine(std::string_view Line, std::vector<std::string>& Fields,
+                           bool UnquoteAfterBlank, std::int32_t MaxFields) {
+  // The caller's list keeps its strings from the previous line, so that a
+  // file of lines with the same number of fields reuses their storage.
+  auto copy = [&] {
+    Fields.resize(ViewScratch.size());
+    for (std::size_t i = 0; i < ViewScratch.size(); ++i) Fields[i].assign(ViewScratch[i]);
+  };
+  try {
+    SplitLine(Line, ViewScratch, UnquoteAfterBlank, MaxFields);
+  } catch (...) {
+    copy();
+    throw;
+  }
+  copy();
 }

@@ -1,6 +1,8 @@
 // TCsvParser: splits one CSV record into its field values. A state machine
-// with one object per state; each byte of the line goes to the current
-// state, which collects it, completes the field or changes state.
+// with one object per state; the current state takes the next bytes of the
+// line, collects them, completes the field or changes state. States that
+// only collect take a whole stretch of bytes at once. Every field value is
+// a stretch of the line itself, so fields are kept as views into it.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +30,10 @@ class TCsvParserState {
   explicit TCsvParserState(TCsvParser* Parser) : Parser(Parser) {}
   virtual ~TCsvParserState() = default;
   virtual void ProcessChar(char Ch, std::int32_t Pos) = 0;
+  // Takes the bytes of Line from index At on, as many as this state can
+  // handle before the state changes (at least one); returns the index of
+  // the first byte not taken. By default one byte, through ProcessChar.
+  virtual std::size_t Scan(std::string_view Line, std::size_t At);
 
  protected:
   TCsvParser* Parser;
@@ -44,12 +50,14 @@ class TCsvParserScanFieldState : public TCsvParserState {
  public:
   using TCsvParserState::TCsvParserState;
   void ProcessChar(char Ch, std::int32_t Pos) override;
+  std::size_t Scan(std::string_view Line, std::size_t At) override;
 };
 // Inside a quoted field, after the opening quotation sign.
 class TCsvParserScanQuotedState : public TCsvParserState {
  public:
   using TCsvParserState::TCsvParserState;
   void ProcessChar(char Ch, std::int32_t Pos) override;
+  std::size_t Scan(std::string_view Line, std::size_t At) override;
 };
 // Just after the closing quotation sign of a quoted field.
 class TCsvParserEndQuotedState : public TCsvParserState {
@@ -76,11 +84,21 @@ class TCsvParser {
   // TCsvError after setting CsvErrorText and CsvErrorPos.
   void SplitLine(std::string_view Line, std::vector<std::string>& Fields,
                  bool UnquoteAfterBlank, std::int32_t MaxFields);
+  // The same with the fields as views into Line (valid while Line is).
+  void SplitLine(std::string_view Line, std::vector<std::string_view>& Fields,
+                 bool UnquoteAfterBlank, std::int32_t MaxFields);
 
   // Called by the states.
   enum class StateKind { FieldStart, ScanField, ScanQuoted, EndQuoted, GotError };
   void SetState(StateKind Kind);
-  void AddChar(char Ch) { CurrentField.push_back(Ch); }
+  // The byte at 1-based position Pos of the line belongs to the field.
+  void AddChar(std::int32_t Pos) { AddChars(static_cast<std::size_t>(Pos - 1), static_cast<std::size_t>(Pos)); }
+  // Bytes [Begin, End) of the line belong to the field; a field's bytes
+  // always follow one another.
+  void AddChars(std::size_t Begin, std::size_t End) {
+    if (FieldEnd == FieldBegin) FieldBegin = Begin;
+    FieldEnd = End;
+  }
   void EndField();
   char GetSeparator() const { return Separator; }
   char GetQuoteChar() const { return QuoteChar; }
@@ -92,11 +110,13 @@ class TCsvParser {
   std::unique_ptr<TCsvParserScanQuotedState> ScanQuotedState;
   std::unique_ptr<TCsvParserEndQuotedState> EndQuotedState;
   std::unique_ptr<TCsvParserGotErrorState> GotErrorState;
-  std::string CurrentField;
-  std::vector<std::string>* Fields = nullptr;
+  std::string_view Line;
+  std::size_t FieldBegin = 0;  // the field collected so far: [FieldBegin, FieldEnd)
+  std::size_t FieldEnd = 0;
+  std::vector<std::string_view>* Fields = nullptr;
+  std::vector<std::string_view> ViewScratch;  // for the string form of SplitLine
   bool UnquoteAfterBlank = false;
   char Separator;
   char QuoteChar;
-  std::string BlankQuote;
   std::int32_t FieldCount = 0;
 };

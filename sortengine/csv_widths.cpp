@@ -22,7 +22,7 @@ void TQxFileSorter::AnalyzeCsvWidths() {
     ++recordsRead;
     const std::int64_t lineNumber = recordsRead + options.HeaderLines;
     if (options.IgnoreBlank && Keys->IsBlank(record)) continue;
-    const std::vector<std::string>* fields;
+    const std::vector<std::string_view>* fields;
     try {
       fields = &Keys->SplitFields(record);
     } catch (const TCsvError&) {

@@ -185,7 +185,7 @@ void TKeyBuilder::AppendCsvPart(std::string_view Record, const TSortFieldSpec& S
   AppendPart(value.data() + (from - 1), static_cast<std::size_t>(m), S, Key);
 }
 
-const std::vector<std::string>& TKeyBuilder::SplitFields(std::string_view Record) {
+const std::vector<std::string_view>& TKeyBuilder::SplitFields(std::string_view Record) {
   Parser.SplitLine(Record, Fields, true, Csv.MaxField);
   return Fields;
 }

@@ -49,7 +49,7 @@ class TKeyBuilder {
   // The CSV fields of Record, up to the last one a key needs; raises
   // TCsvError (with CsvErrorText and CsvErrorPos set) when it cannot be
   // split. Valid until the next call.
-  const std::vector<std::string>& SplitFields(std::string_view Record);
+  const std::vector<std::string_view>& SplitFields(std::string_view Record);
 
   // True for a record that /B drops: nothing but bytes 0..32, or in CSV
   // mode nothing but blanks, separators and quotation signs inside them.
@@ -64,7 +64,7 @@ class TKeyBuilder {
   const TSortSpecs* SpecsList;
   TCsvDialect Csv;
   TCsvParser Parser;
-  std::vector<std::string> Fields;
+  std::vector<std::string_view> Fields;  // views into the record being keyed
   // An auto-width value padded to its measured width; kept so that its
   // storage is reused from record to record.
   std::string PaddedValue;
