@@ -4,7 +4,7 @@
 #include <string>
 
 thread_local std::string CsvErrorText;
-thread_local std::int32_t CsvErrorPos = 0;
+constinit thread_local std::int32_t CsvErrorPos = 0;
 
 std::size_t TCsvParserState::Scan(std::string_view Line, std::size_t At) {
   ProcessChar(Line[At], static_cast<std::int32_t>(At + 1));

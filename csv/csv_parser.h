@@ -21,7 +21,7 @@ class TCsvError : public std::runtime_error {
 // Description and 1-based position of the last failed split on this
 // thread; empty and 0 after a successful one.
 extern thread_local std::string CsvErrorText;
-extern thread_local std::int32_t CsvErrorPos;
+extern constinit thread_local std::int32_t CsvErrorPos;
 
 class TCsvParser;
 

@@ -5,9 +5,11 @@
 #pragma once
 
 #include <array>
+#include <memory>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cmdline/sort_spec.h"
 #include "sortengine/sort_keys.h"
@@ -21,7 +23,7 @@ class TQxFileMerge {
 
   // Every file operation goes through Env, which must outlive the object.
   explicit TQxFileMerge(platform::Env& Env = platform::DefaultEnv());
-  virtual ~TQxFileMerge() = default;
+  virtual ~TQxFileMerge();
   TQxFileMerge(const TQxFileMerge&) = delete;
   TQxFileMerge& operator=(const TQxFileMerge&) = delete;
 
@@ -29,12 +31,19 @@ class TQxFileMerge {
   void SetRecLen(std::int64_t Value);
   std::int64_t GetRecLen() const { return RecLen; }
 
+  // Merge steps that may run at the same time (at least 1). Steps whose
+  // inputs all exist run side by side; the result, the progress lines and
+  // their order are those of one step after the other.
+  void SetThreads(std::int32_t Value) { Threads = Value < 1 ? 1 : Value; }
+
   // TempPath + TempPrefix + Number + TempExt.
   std::string TempFileName(std::int64_t Number) const;
 
   // Merges runs FirstNumber..LastNumber into one file named FinalName (a
   // rename that never replaces an existing file). True when all went well;
-  // after success no run file is left.
+  // after success no run file is left. On failure the inputs of the failed
+  // step and every run not yet merged stay on disk; an error raised while
+  // reading passes through.
   bool Merge(const std::string& FinalName, std::int32_t Ways, std::int64_t FirstNumber,
              std::int64_t LastNumber, TKeyBuilder& KeyBuilder);
   // One merge step: runs First..Last into run Target; the inputs are
@@ -58,9 +67,30 @@ class TQxFileMerge {
   TCallBackStrEvent OnCallBackStr;
 
  private:
+  // The files and current keys of one merge step; one set per step that
+  // runs at a time.
+  struct TStepFiles {
+    std::array<TQxFile, 6> Files;  // [0..4] inputs, [5] output
+    std::array<std::string, 5> KeyBuffers;
+    std::array<std::string_view, 5> Keys;
+    std::array<std::uint64_t, 5> KeyPrefixes{};  // KeyPrefixOf the keys
+    std::string FailureReason;
+  };
+  struct TStep {
+    std::int64_t First;
+    std::int64_t Last;
+    std::int64_t Target;
+  };
+
+  TStepFiles& NewStepFiles();
+  // One step with the given files; the failure reason is kept in them.
+  bool RunStep(TStepFiles& Set, const TStep& Step, TKeyBuilder& KeyBuilder);
   // Reads the next record of input slot k and keeps its key: a record's key
   // never changes, so it is built once instead of at every comparison.
-  bool Advance(std::int32_t Slot, TKeyBuilder& KeyBuilder);
+  void Advance(TStepFiles& Set, std::int32_t Slot, TKeyBuilder& KeyBuilder);
+  std::int32_t FindSmallest(const TStepFiles& Set) const;
+  bool RunStepsSideBySide(const std::vector<TStep>& Steps, std::int64_t FirstRun,
+                          TKeyBuilder& KeyBuilder);
   // Keeps the reason of a failed file operation; returns false.
   bool Fail(const std::string& Reason);
 
@@ -69,8 +99,8 @@ class TQxFileMerge {
 
   std::int64_t RecLen = 0;
   std::int32_t Ways = kMaxWays;
-  std::array<TQxFile, 6> Files;  // [0..4] inputs, [5] output
-  std::array<std::string, 5> KeyBuffers;
-  std::array<std::string_view, 5> Keys;
-  std::array<std::uint64_t, 5> KeyPrefixes{};  // first key bytes, to skip most byte compares
+  std::int32_t Threads = 1;
+  // [0] serves MergeFiles, AnyHasRecord and FindSmallest; more are made
+  // for steps that run side by side.
+  std::vector<std::unique_ptr<TStepFiles>> StepFiles;
 };

@@ -114,6 +114,7 @@ void TQxFileSorter::StartJob(const std::string& CommandLine) {
     FileMerge->OnCallBackStr = OnCallBackStr;
   }
   FileMerge->SetRecLen(options.RecordLength);
+  FileMerge->SetThreads(SortThreads());
 }
 
 // Length 0 is an automatic width for CSV keys, "to the end" for the last

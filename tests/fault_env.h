@@ -1,11 +1,14 @@
 // A file system that fails on request: it passes every call to the real
 // one and counts them, and makes the N-th call of one kind fail with a
-// chosen system text, as a full disk or a broken device would.
+// chosen system text, as a full disk or a broken device would. Safe to use
+// from several threads (merge steps run side by side); then which call is
+// the N-th depends on their timing.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/platform.h"
@@ -32,8 +35,14 @@ class FaultEnv : public platform::Env {
     error_ = std::move(error);
   }
   // Calls made so far (for kRead: bytes read).
-  std::int64_t Count(FaultOp op) const { return counts_[static_cast<int>(op)]; }
-  bool Fired() const { return fired_; }
+  std::int64_t Count(FaultOp op) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return counts_[static_cast<int>(op)];
+  }
+  bool Fired() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return fired_;
+  }
 
   std::unique_ptr<platform::File> OpenRead(const std::string& name, std::string& error) override {
     if (Hit(FaultOp::kOpen)) {
@@ -75,14 +84,20 @@ class FaultEnv : public platform::Env {
    public:
     FaultFile(FaultEnv& env, std::unique_ptr<platform::File> real) : env_(env), real_(std::move(real)) {}
     std::int64_t Read(void* buffer, std::int64_t size) override {
-      std::int64_t& bytes = env_.counts_[static_cast<int>(FaultOp::kRead)];
-      if (env_.failOp_ == FaultOp::kRead && !env_.fired_ && bytes + size > env_.failAt_) {
-        env_.fired_ = true;
-        error_ = env_.error_;
-        return -1;
+      {
+        std::lock_guard<std::mutex> lock(env_.mutex_);
+        const std::int64_t bytes = env_.counts_[static_cast<int>(FaultOp::kRead)];
+        if (env_.failOp_ == FaultOp::kRead && !env_.fired_ && bytes + size > env_.failAt_) {
+          env_.fired_ = true;
+          error_ = env_.error_;
+          return -1;
+        }
       }
       const std::int64_t got = real_->Read(buffer, size);
-      if (got > 0) bytes += got;
+      if (got > 0) {
+        std::lock_guard<std::mutex> lock(env_.mutex_);
+        env_.counts_[static_cast<int>(FaultOp::kRead)] += got;
+      }
       return got;
     }
     bool Write(const void* buffer, std::int64_t size) override {
@@ -115,6 +130,7 @@ class FaultEnv : public platform::Env {
   };
 
   bool Hit(FaultOp op) {
+    std::lock_guard<std::mutex> lock(mutex_);
     const std::int64_t n = ++counts_[static_cast<int>(op)];
     if (op != failOp_ || fired_ || n != failAt_) return false;
     fired_ = true;
@@ -129,6 +145,7 @@ class FaultEnv : public platform::Env {
   }
 
   platform::Env& real_;
+  mutable std::mutex mutex_;
   std::array<std::int64_t, static_cast<int>(FaultOp::kCount)> counts_{};
   FaultOp failOp_ = FaultOp::kCount;
   std::int64_t failAt_ = 0;

@@ -156,7 +156,10 @@ TEST_F(MergeTest, RunQueueTable) {
       {3, 9, {"Merging files 0 - 2 into 3"}},                                   // more than 5 ways: 5
       {3, 1, {"Merging files 0 - 1 into 3", "Merging files 2 - 3 into 4"}},     // fewer than 2: 2
   };
+  // One step at a time, and steps side by side where their inputs exist.
+  for (int threads : {1, 3})
   for (const Case& c : cases) {
+    merge.SetThreads(threads);
     lines.clear();
     std::string expected;
     for (int r = 0; r < c.runs; ++r) {
@@ -166,7 +169,7 @@ TEST_F(MergeTest, RunQueueTable) {
     }
     const std::string final = dir.File("$Quarn.tmp");
     ASSERT_TRUE(merge.Merge(final, c.ways, 0, c.runs - 1, noKeyBuilder)) << c.runs << " runs";
-    EXPECT_EQ(lines, c.steps) << c.runs << " runs, " << c.ways << " ways";
+    EXPECT_EQ(lines, c.steps) << c.runs << " runs, " << c.ways << " ways, " << threads << " threads";
     EXPECT_EQ(ReadFile(final), expected);
     // Every run file is gone; only the final file is left.
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
@@ -201,6 +204,18 @@ TEST_F(MergeTest, FailuresAreFalseResults) {
   EXPECT_FALSE(merge.Merge(dir.File("$Quarn.tmp"), 5, 3, 4, noKeyBuilder));
   EXPECT_FALSE(Exists(merge.TempFileName(5)));
   EXPECT_TRUE(Exists(merge.TempFileName(3)));
+}
+
+TEST_F(MergeTest, AFailedStepSpeaksForTheMergeAlsoWhenStepsRunSideBySide) {
+  // Steps 0-1 -> 4 and 2-3 -> 5 could run at once; run 3 is missing.
+  merge.SetThreads(2);
+  for (int r = 0; r < 3; ++r) WriteRun(r, std::to_string(r) + "\r\n");
+  EXPECT_FALSE(merge.Merge(dir.File("$Quarn.tmp"), 2, 0, 3, noKeyBuilder));
+  EXPECT_NE(merge.LastError().find(merge.TempFileName(3)), std::string::npos) << merge.LastError();
+  EXPECT_EQ(ReadFile(merge.TempFileName(4)), "0\r\n1\r\n");
+  EXPECT_EQ(ReadFile(merge.TempFileName(2)), "2\r\n");
+  EXPECT_FALSE(Exists(merge.TempFileName(5)));
+  EXPECT_FALSE(Exists(merge.TempFileName(6)));
 }
 
 TEST_F(MergeTest, FixedLengthRunsEndingInByte26SurviveTheMerge) {
