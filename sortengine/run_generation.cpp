@@ -139,7 +139,7 @@ std::int64_t TQxFileSorter::ProcessLastFile(const std::string& MergedFileName) {
   std::int64_t written = static_cast<std::int64_t>(HeaderList.size());
   std::int64_t duplicates = 0;
   try {
-    merged.Prepare(MergedFileName, options.RecordLength, kBufferSize, /*ApplyEofMarker=*/false);
+    merged.Prepare(MergedFileName, options.RecordLength, TQxFile::kBufferSize, /*ApplyEofMarker=*/false);
     merged.OpenRead();
     output.Prepare(outputName, options.RecordLength, kBufferSize);
     output.OpenWrite(0, false,
