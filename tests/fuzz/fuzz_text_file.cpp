@@ -1,6 +1,6 @@
-// Fuzz target of TQxTextFile reading. Input: one byte for the buffer size
-// (255..510), one of flags, one for the fixed record length, then the bytes
-// of the file. The file is written to a scratch file of this process and
+// Fuzz target of TQxTextFile reading. Input: one byte for the buffer size,
+// one of flags, one for the fixed record length, then the bytes of the
+// file (flags may add a tail). The file is written to a scratch file of this process and
 // read whole through a small buffer; records and the error that ends the
 // reading must be those of a plain in-memory model of the line-end,
 // end-of-file marker and record-length rules, including the documented
@@ -58,8 +58,8 @@ void ChooseScratchPath() {
     dir = std::filesystem::is_directory("/dev/shm", ec) ? "/dev/shm" : "/tmp";
   }
   std::random_device rd;
-  ScratchPath = (std::filesystem::path(dir) / ("quarn_fuzz_text_file_" + std::to_string(rd()) +
-                                               std::to_string(rd()) + ".dat"))
+  ScratchPath = (std::filesystem::path(dir) /
+                 ("quarn_fuzz_text_file_" + std::to_string(rd()) + std::to_string(rd()) + ".dat"))
                     .string();
   std::atexit(RemoveScratch);
 }
@@ -156,22 +156,31 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
   fuzz_support::ByteReader in(Data, Size);
-  const std::size_t bufferSize = 255 + std::size_t{in.Take()};
+  const std::uint8_t sizeByte = in.Take();
   const std::uint8_t flags = in.Take();
   const bool applyEofMarker = (flags & 1) != 0;
   const bool fixed = (flags & 2) != 0;
   const bool reopen = (flags & 4) != 0;
   // 1..512: around the buffer sizes, so that some do not fit.
   const std::size_t recordLength = fixed ? 1 + in.Take() + ((flags & 8) != 0 ? 256 : 0) : 0;
-  const std::string_view bytes = in.Rest();
+  // A line end and a marker at the very end are what the buffer-end rules
+  // turn on; a tail chosen by two flag bits puts them there often.
+  static const std::string_view kTails[] = {"", "\x1a", "\r\n\x1a", "\n\r\x1a"};
+  const std::string bytes = std::string(in.Rest()) + std::string(kTails[(flags >> 5) & 3]);
+  // 255..510, or a few bytes short of the file, so that the end of the
+  // first fill falls right at the end of the file (a marker behind a
+  // full buffer) without the fuzzer having to find that length.
+  std::size_t bufferSize = 255 + std::size_t{sizeByte};
+  if (const std::size_t shortBy = sizeByte % 8; (flags & 16) != 0)
+    bufferSize = bytes.size() >= 255 + shortBy ? bytes.size() - shortBy : 255;
   WriteScratch(bytes);
 
   const ReadResult expected = fixed ? FixedModel(bytes, recordLength, bufferSize, applyEofMarker)
                                     : TextModel(bytes, bufferSize, applyEofMarker);
   auto context = [&] {
     return "buffer " + std::to_string(bufferSize) + " record length " +
-           std::to_string(recordLength) + " marker " + std::to_string(applyEofMarker) +
-           " file [" + Show(bytes) + "]\n expected " + Show(expected);
+           std::to_string(recordLength) + " marker " + std::to_string(applyEofMarker) + " file [" +
+           Show(bytes) + "]\n expected " + Show(expected);
   };
 
   // The record length is checked before the end of the file.
