@@ -36,21 +36,20 @@ struct Outcome {
 
 std::string Describe(const TQxSortParser& p) {
   std::string out = "in [" + Show(p.InputFileName) + "] out [" + Show(p.OutputFileName) +
-                    "] dups [" + Show(p.DuplicatesFileName) + "] temp [" + Show(p.TempPath) +
-                    "]";
+                    "] dups [" + Show(p.DuplicatesFileName) + "] temp [" + Show(p.TempPath) + "]";
   for (const TSortFieldSpec& s : p.SortSpecs) {
     out += " key(" + std::to_string(s.CsvField) + "," + std::to_string(s.FromPos) + "," +
            std::to_string(s.Len) + (s.Ascending ? "" : ",desc") + (s.Numeric ? ",num" : "") +
            (s.CaseInsensitive ? ",ci" : "") + (s.AutoWidth ? ",auto" : "") + " [" +
            Show(s.KeyPart) + "])";
   }
-  out += " blank " + std::to_string(p.IgnoreBlank) + " dup " +
-         std::to_string(p.IgnoreDuplicates) + " header " + std::to_string(p.HeaderLines) +
-         " reclen " + std::to_string(p.RecordLength) + " quiet " + std::to_string(p.Quiet) +
-         " ways " + std::to_string(p.MergeWays) + " memory " + std::to_string(p.MemoryLimit) +
-         " csv " + std::to_string(p.CsvMode) + " exclude " + std::to_string(p.ExcludeColumn) +
-         "," + std::to_string(p.ExcludeChar) + " separator " + std::to_string(CsvSeparator) +
-         " quote " + std::to_string(CsvQuote) + " maxfield " + std::to_string(MaxCsvField);
+  out += " blank " + std::to_string(p.IgnoreBlank) + " dup " + std::to_string(p.IgnoreDuplicates) +
+         " header " + std::to_string(p.HeaderLines) + " reclen " + std::to_string(p.RecordLength) +
+         " quiet " + std::to_string(p.Quiet) + " ways " + std::to_string(p.MergeWays) + " memory " +
+         std::to_string(p.MemoryLimit) + " csv " + std::to_string(p.CsvMode) + " exclude " +
+         std::to_string(p.ExcludeColumn) + "," + std::to_string(p.ExcludeChar) + " separator " +
+         std::to_string(CsvSeparator) + " quote " + std::to_string(CsvQuote) + " maxfield " +
+         std::to_string(MaxCsvField);
   return out;
 }
 
@@ -92,9 +91,9 @@ void CheckAccepted(const TQxSortParser& p, const std::string& CommandLine) {
   if (!output.empty()) FUZZ_CHECK(p.OutputFileName == output, seen());
   if (!p.DuplicatesFileName.empty()) FUZZ_CHECK(p.IgnoreDuplicates, seen());
 
-  FUZZ_CHECK(p.MergeWays >= TQxSortParser::kMinMergeWays &&
-                 p.MergeWays <= TQxSortParser::kMaxMergeWays,
-             seen());
+  FUZZ_CHECK(
+      p.MergeWays >= TQxSortParser::kMinMergeWays && p.MergeWays <= TQxSortParser::kMaxMergeWays,
+      seen());
   // Half of n KB for a 32-bit n, never below the minimum.
   FUZZ_CHECK(p.MemoryLimit >= TQxSortParser::kMinMemoryLimit && p.MemoryLimit % 512 == 0 &&
                  p.MemoryLimit <= std::int64_t{INT32_MAX} * 512,

@@ -50,9 +50,9 @@ class ByteReader {
     return data_[pos_++];
   }
   std::string_view Rest() const {
-    return pos_ >= size_ ? std::string_view()
-                         : std::string_view(reinterpret_cast<const char*>(data_ + pos_),
-                                            size_ - pos_);
+    return pos_ >= size_
+               ? std::string_view()
+               : std::string_view(reinterpret_cast<const char*>(data_ + pos_), size_ - pos_);
   }
 
  private:
@@ -64,7 +64,7 @@ class ByteReader {
 }  // namespace fuzz_support
 
 // Detail is only built when the check fails.
-#define FUZZ_CHECK(condition, detail)                                           \
-  do {                                                                          \
+#define FUZZ_CHECK(condition, detail)                                                 \
+  do {                                                                                \
     if (!(condition)) ::fuzz_support::Fail(#condition, __FILE__, __LINE__, (detail)); \
   } while (0)
