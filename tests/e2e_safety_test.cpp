@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -150,22 +151,24 @@ TEST_F(SafeFiles, AFailedFinalPassLeavesAnInputThatIsAlsoTheOutputIntact) {
   EXPECT_EQ(names, (std::vector<std::string>{"$Quarn.tmp", "in.txt"}));
 }
 
+// Inputs that arrive through a pipe, read once.
+struct PipeCase {
+  const char* name;
+  std::string input;
+  std::string options;  // separated by blanks
+  std::string output;
+};
+const PipeCase kPipeCases[] = {
+    {"whole records", "b\na\nc\n", "", "a\r\nb\r\nc\r\n"},
+    {"a final byte 26 is no record", "b\r\na\r\n\x1a", "", "a\r\nb\r\n"},
+    {"CSV auto-width reads the input twice", "x;10\ny;2\nz;-3\n", "/V /NV=2,1,0",
+     "z;-3\r\ny;2\r\nx;10\r\n"},
+    {"header lines and duplicates", "h\nb\na\nb\n", "/H=1 /D", "h\r\na\r\nb\r\n"},
+};
+
 TEST_F(SafeFiles, PipesAreReadToTheirEnd) {
   if (!HaveShell()) GTEST_SKIP() << "needs a POSIX shell, /dev/stdin and mkfifo";
-  struct Case {
-    const char* name;
-    std::string input;
-    std::string options;
-    std::string output;
-  };
-  const Case cases[] = {
-      {"whole records", "b\na\nc\n", "", "a\r\nb\r\nc\r\n"},
-      {"a final byte 26 is no record", "b\r\na\r\n\x1a", "", "a\r\nb\r\n"},
-      {"CSV auto-width reads the input twice", "x;10\ny;2\nz;-3\n", "/V /NV=2,1,0",
-       "z;-3\r\ny;2\r\nx;10\r\n"},
-      {"header lines and duplicates", "h\nb\na\nb\n", "/H=1 /D", "h\r\na\r\nb\r\n"},
-  };
-  for (const Case& c : cases) {
+  for (const PipeCase& c : kPipeCases) {
     WriteFile(File("src"), c.input);
     RunResult r = Shell("cat src | \"$QUARN\" /Q " + c.options + " /dev/stdin out.txt >\"$OUT\" 2>\"$ERR\"");
     EXPECT_EQ(r.exitCode, 0) << c.name << "\n" << r.out;
@@ -178,6 +181,22 @@ TEST_F(SafeFiles, PipesAreReadToTheirEnd) {
   EXPECT_EQ(r.exitCode, 0) << r.out;
   EXPECT_NE(r.out.find("\n2 record(s) read.\n"), std::string::npos) << r.out;
   EXPECT_EQ(ReadFile(File("out.txt")), "1\r\n2\r\n");
+}
+
+TEST_F(SafeFiles, NamedPipesAreReadToTheirEnd) {
+  if (!NamedPipeFeeder::Supported()) GTEST_SKIP() << "Windows named pipes only";
+  for (const PipeCase& c : kPipeCases) {
+    NamedPipeFeeder pipe(c.input);
+    std::vector<std::string> args = {"/Q"};
+    std::istringstream options(c.options);
+    for (std::string option; options >> option;) args.push_back(option);
+    args.push_back(pipe.Path());
+    args.push_back("out.txt");
+    RunResult r = Run(args);
+    EXPECT_EQ(r.exitCode, 0) << c.name << "\n" << r.out;
+    EXPECT_EQ(ReadFile(File("out.txt")), c.output) << c.name;
+    EXPECT_TRUE(TempFilesLeft().empty()) << c.name;
+  }
 }
 
 TEST_F(SafeFiles, AnOutputThatIsADeviceOrFifoIsWrittenIntoNeverReplaced) {

@@ -5,6 +5,7 @@
 // operating-system header.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,27 @@ struct ProcessIo {
 int RunProcess(const std::string& program, const std::vector<std::string>& arguments,
                const std::string& workDir, const ProcessIo& io,
                const std::vector<std::string>& environment = {});
+
+// A Windows named pipe that hands `bytes` to its first reader and then
+// closes, so that the reader sees the end of its input. Elsewhere
+// Supported() is false and the object does nothing.
+class NamedPipeFeeder {
+ public:
+  static bool Supported();
+  explicit NamedPipeFeeder(const std::string& bytes);
+  // Waits for the feeding to end; reads the pipe itself when nobody did.
+  ~NamedPipeFeeder();
+  NamedPipeFeeder(const NamedPipeFeeder&) = delete;
+  NamedPipeFeeder& operator=(const NamedPipeFeeder&) = delete;
+
+  // The pipe's name, \\.\pipe\<unique name>.
+  const std::string& Path() const { return path_; }
+
+ private:
+  struct Feeding;
+  std::string path_;
+  std::unique_ptr<Feeding> feeding_;
+};
 
 // True where RunShell works (POSIX systems).
 bool HaveShell();

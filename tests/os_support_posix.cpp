@@ -102,6 +102,12 @@ int RunProcess(const std::string& program, const std::vector<std::string>& argum
   return waited && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+struct NamedPipeFeeder::Feeding {};
+
+bool NamedPipeFeeder::Supported() { return false; }
+NamedPipeFeeder::NamedPipeFeeder(const std::string&) {}
+NamedPipeFeeder::~NamedPipeFeeder() = default;
+
 bool HaveShell() { return true; }
 
 int RunShell(const std::string& command) {

@@ -10,6 +10,8 @@
 
 #include <cstring>
 #include <mutex>
+#include <random>
+#include <thread>
 
 #include "tests/os_support.h"
 
@@ -158,6 +160,50 @@ int RunProcess(const std::string& program, const std::vector<std::string>& argum
   }
   if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
   return started ? static_cast<int>(exitCode) : -1;
+}
+
+struct NamedPipeFeeder::Feeding {
+  HANDLE pipe = INVALID_HANDLE_VALUE;
+  std::thread writer;
+};
+
+bool NamedPipeFeeder::Supported() { return true; }
+
+NamedPipeFeeder::NamedPipeFeeder(const std::string& bytes) : feeding_(std::make_unique<Feeding>()) {
+  std::random_device random;
+  path_ = "\\\\.\\pipe\\quarn-test-" + std::to_string(random()) + "-" + std::to_string(random());
+  // Made before the reader starts, which would otherwise find no pipe.
+  feeding_->pipe = CreateNamedPipeA(path_.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT,
+                                    1, 65536, 65536, 0, nullptr);
+  if (feeding_->pipe == INVALID_HANDLE_VALUE) {
+    ADD_FAILURE() << "cannot make " << path_ << ": " << MessageOf(GetLastError());
+    return;
+  }
+  feeding_->writer = std::thread([pipe = feeding_->pipe, bytes] {
+    if (ConnectNamedPipe(pipe, nullptr) || GetLastError() == ERROR_PIPE_CONNECTED) {
+      DWORD put = 0;
+      for (std::size_t at = 0; at < bytes.size(); at += put)
+        if (!WriteFile(pipe, bytes.data() + at, static_cast<DWORD>(bytes.size() - at), &put,
+                       nullptr))
+          break;
+      FlushFileBuffers(pipe);  // until the reader has taken everything
+    }
+    CloseHandle(pipe);
+  });
+}
+
+NamedPipeFeeder::~NamedPipeFeeder() {
+  if (!feeding_->writer.joinable()) return;
+  // A pipe nobody opened would keep the writer waiting for ever.
+  HANDLE reader = CreateFileA(path_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (reader != INVALID_HANDLE_VALUE) {
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(reader, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+    }
+    CloseHandle(reader);
+  }
+  feeding_->writer.join();
 }
 
 bool HaveShell() { return false; }
