@@ -1,5 +1,5 @@
 // The built program's banner, usage screen and example screen, byte for
-// byte, with the exit code. The program runs under a POSIX shell.
+// byte, with the exit code.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -100,12 +100,33 @@ TEST(Screens, NoArgumentsShowBannerAndTheWholeUsageScreen) {
 }
 
 TEST(Screens, ExampleScreenReadsNoInput) {
-  // The shell and the program share the offset of $IN: what the program
-  // does not read, cat prints after it.
-  RunResult r = RunShell("{ \"$QUARN\" /E; echo \"exit $?\"; cat; } <\"$IN\" >\"$OUT\" 2>\"$ERR\"",
-                         "not for the program\n");
-  EXPECT_EQ(kBanner + kExamples + "exit 0\nnot for the program\n", r.out);
+  // The harness and the program share the file position of standard
+  // input: what the program does not read is left for the harness.
+  RunResult r = RunQuarn({"/E"}, "not for the program\n");
+  EXPECT_EQ(0, r.exitCode);
+  EXPECT_EQ(kBanner + kExamples, r.out);
+  EXPECT_EQ("not for the program\n", r.stdinLeft);
   EXPECT_EQ("", r.err);
+}
+
+// Byte for byte, each console line ends in the system's line end exactly
+// once; on Windows a CR LF inside a message must not come out as CR CR LF.
+TEST(Screens, ConsoleLineEndsAreWrittenOnce) {
+  const std::string end = platform::ConsoleLineEnd();
+  auto console = [&](const std::string& text) {
+    std::string out;
+    for (char c : text) out += c == '\n' ? end : std::string(1, c);
+    return out;
+  };
+  RunResult r = RunQuarn({"/E"});
+  EXPECT_EQ(console(kBanner + kExamples), r.rawOut);
+
+  TempDir work;
+  testing_support::WriteFile(work.File("in.txt"), "abcdefgh\nab\n");
+  r = testing_support::RunQuarnIn(work.Path().string(), {"/Q", "/S=5,3", "in.txt", "out.txt"});
+  EXPECT_EQ(1, r.exitCode);
+  EXPECT_EQ(console(kBanner) + "Error: Illegal sort field: From=5 beyond end of line: \r\nab" + end,
+            r.rawOut);
 }
 
 TEST(Screens, FirstArgumentChoosesTheScreen) {
@@ -129,7 +150,8 @@ TEST(Screens, FirstArgumentChoosesTheScreen) {
 }
 
 TEST(Screens, LostOutputIsAnError) {
-  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  if (!testing_support::HaveShell() || !std::filesystem::exists("/dev/full"))
+    GTEST_SKIP() << "needs a POSIX shell and /dev/full";
   RunResult r = RunShell("\"$QUARN\" /E <\"$IN\" >/dev/full 2>\"$ERR\"; echo $? >\"$OUT\"", "");
   EXPECT_EQ("1\n", r.out);
   EXPECT_EQ("Error: cannot write to standard output\n", r.err);

@@ -15,7 +15,7 @@ using namespace testing_support;
 
 namespace {
 
-const std::string kMemoryLine = "Maximum memory used: 33,554,432 bytes";
+const std::string kMemoryLine = WithProgramThousands("Maximum memory used: 33,554,432 bytes");
 
 // The console lines of a job between the banner and the elapsed-time line
 // (which must be the last line of a job that ended normally).
@@ -130,9 +130,9 @@ TEST_F(SortJob, ConsoleLinesOfTheOptions) {
        {kMemoryLine, "Reading...", "2 record(s) read.", "Sorting/Writing to file 0...",
         "Begin 5-way merging files 0-0...", "Processing last file...", "2 record(s) written."}},
       {"blank and header", "h\n\nb\n \na\n", {"/B", "/H=1", "/W=2", "/M=4096"},
-       {"Maximum memory used: 2,097,152 bytes", "Reading...", "5 record(s) read.",
-        "Sorting/Writing to file 0...", "Begin 2-way merging files 0-0...", "Processing last file...",
-        "2 empty record(s) discarded.", "3 record(s) written."}},
+       {WithProgramThousands("Maximum memory used: 2,097,152 bytes"), "Reading...",
+        "5 record(s) read.", "Sorting/Writing to file 0...", "Begin 2-way merging files 0-0...",
+        "Processing last file...", "2 empty record(s) discarded.", "3 record(s) written."}},
       {"duplicates", "b\na\nb\na\nc\n", {"/D"},
        {kMemoryLine, "Reading...", "5 record(s) read.", "Sorting/Writing to file 0...",
         "Begin 5-way merging files 0-0...", "Processing last file...", "2 duplicate record(s) ignored.",
@@ -268,7 +268,9 @@ TEST_F(SortJob, FatalErrors) {
     // Progress lines may come first; the error line is the last thing said.
     const std::string text = ErrorText(r);
     const size_t at = text.find("Error: ");
-    EXPECT_EQ(at == std::string::npos ? text : text.substr(at), "Error: " + c.message + "\n") << c.name;
+    EXPECT_EQ(at == std::string::npos ? text : text.substr(at),
+              AsShown("Error: " + c.message + "\n"))
+        << c.name;
     EXPECT_FALSE(Exists(Out())) << c.name;
   }
 }
@@ -283,8 +285,9 @@ TEST_F(SortJob, LeftoverMergedFileStopsTheJobBeforeTheOutputIsTouched) {
   const std::string text = ErrorText(r);
   const size_t at = text.find("Error: ");
   EXPECT_EQ(at == std::string::npos ? text : text.substr(at),
-            "Error: Can't merge temporary files into $Quarn.tmp\r\n"
-            "Cannot rename file \"$Quarn0.tmp\" to \"$Quarn.tmp\": File exists\n");
+            AsShown("Error: Can't merge temporary files into $Quarn.tmp\r\n"
+                    "Cannot rename file \"$Quarn0.tmp\" to \"$Quarn.tmp\": " +
+                    SystemErrorText(SystemError::kAlreadyExists) + "\n"));
   EXPECT_EQ(ReadFile(Out()), "keep me\r\n");
   EXPECT_EQ(ReadFile(dir.File("$Quarn.tmp")), "left over\r\n");
   EXPECT_EQ(ReadFile(dir.File("$Quarn0.tmp")), "a\r\nb\r\n");  // the sorted run stays
@@ -333,7 +336,8 @@ struct ModelJob {
 ModelJob RunModel(const std::vector<std::string>& records, long long limit, int ways, bool dedupe,
                   const std::function<std::string(const std::string&)>& keyOf) {
   ModelJob job;
-  job.lines = {"Maximum memory used: " + Thousands(limit) + " bytes", "Reading..."};
+  job.lines = {WithProgramThousands("Maximum memory used: " + Thousands(limit) + " bytes"),
+               "Reading..."};
   std::vector<std::vector<std::string>> runs;
   std::vector<std::string> recs, keys;
   long long used = 0, read = 0, last = 0;

@@ -177,7 +177,20 @@ JobResult RunStandInJob(JobEnd End, const std::string& CommandLine) {
   StandInSorter::End = End;
   testing::internal::CaptureStdout();
   int exitCode = RunSortJob<StandInSorter>(CommandLine);
-  return {exitCode, testing::internal::GetCapturedStdout()};
+  // The system's console line end reads as "\n", so that one expectation
+  // serves every system.
+  const std::string captured = testing::internal::GetCapturedStdout();
+  const std::string lineEnd = platform::ConsoleLineEnd();
+  std::string output;
+  for (std::size_t at = 0; at < captured.size();) {
+    if (captured.compare(at, lineEnd.size(), lineEnd) == 0) {
+      output += '\n';
+      at += lineEnd.size();
+    } else {
+      output += captured[at++];
+    }
+  }
+  return {exitCode, output};
 }
 
 TEST(RunSortJob, NormalEndPrintsElapsedTimeThenDestroysTheSorter) {

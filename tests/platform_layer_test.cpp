@@ -11,12 +11,15 @@
 #include <string>
 #include <thread>
 
+#include "tests/os_support.h"
 #include "tests/test_support.h"
 
 namespace {
 
 using testing_support::Exists;
 using testing_support::ReadFile;
+using testing_support::SystemError;
+using testing_support::SystemErrorText;
 using testing_support::WriteFile;
 
 class PlatformTest : public ::testing::Test {
@@ -43,10 +46,11 @@ TEST_F(PlatformTest, FailuresNameTheFileAndTheSystemsReason) {
   EXPECT_FALSE(Exists(a_));
   const platform::Status removed = env_.RemoveFile(a_);
   EXPECT_FALSE(removed.Ok());
-  EXPECT_EQ(removed.Message(), "Cannot delete file \"" + a_ + "\": " + std::strerror(ENOENT));
+  EXPECT_EQ(removed.Message(),
+            "Cannot delete file \"" + a_ + "\": " + SystemErrorText(SystemError::kNoSuchFile));
   const platform::Status renamed = env_.RenameReplacing(a_, b_);
-  EXPECT_EQ(renamed.Message(),
-            "Cannot rename file \"" + a_ + "\" to \"" + b_ + "\": " + std::strerror(ENOENT));
+  EXPECT_EQ(renamed.Message(), "Cannot rename file \"" + a_ + "\" to \"" + b_ +
+                                   "\": " + SystemErrorText(SystemError::kNoSuchFile));
 }
 
 TEST_F(PlatformTest, RenameNoReplaceNeverReplacesTheTarget) {
@@ -76,9 +80,9 @@ TEST_F(PlatformTest, RenameReplacingReplacesTheTarget) {
 TEST_F(PlatformTest, FileReadsWritesAndSeeks) {
   std::string error;
   EXPECT_EQ(env_.OpenRead(a_, error), nullptr);
-  EXPECT_EQ(error, std::strerror(ENOENT));
+  EXPECT_EQ(error, SystemErrorText(SystemError::kNoSuchFile));
   EXPECT_EQ(env_.OpenRead(dir_.Path().string(), error), nullptr);
-  EXPECT_EQ(error, std::strerror(EISDIR));
+  EXPECT_EQ(error, SystemErrorText(SystemError::kIsADirectory));
 
   std::unique_ptr<platform::File> file = env_.Create(a_, platform::CreateMode::kReplace, error);
   ASSERT_NE(file, nullptr);
@@ -109,6 +113,7 @@ TEST_F(PlatformTest, FileReadsWritesAndSeeks) {
 }
 
 TEST_F(PlatformTest, FreshFilesAreNeverWrittenThroughALeftoverLink) {
+  if (!testing_support::SymlinksSupported()) GTEST_SKIP() << "no symbolic links here";
   const std::string victim = dir_.File("victim.txt");
   WriteFile(victim, "precious");
   std::filesystem::create_symlink(victim, a_);
@@ -120,13 +125,19 @@ TEST_F(PlatformTest, FreshFilesAreNeverWrittenThroughALeftoverLink) {
   EXPECT_EQ(ReadFile(victim), "precious");
   EXPECT_FALSE(std::filesystem::is_symlink(a_));
   EXPECT_EQ(ReadFile(a_), "run");
+}
 
-  // A leftover plain file is replaced too; one that cannot be removed
-  // stops the creation with the reason.
-  EXPECT_NE(env_.Create(a_, platform::CreateMode::kFresh, error), nullptr);
+TEST_F(PlatformTest, FreshFilesReplaceALeftoverFileAndStopAtWhatCannotBeRemoved) {
+  WriteFile(a_, "left over");
+  std::string error;
+  std::unique_ptr<platform::File> file = env_.Create(a_, platform::CreateMode::kFresh, error);
+  ASSERT_NE(file, nullptr) << error;
+  EXPECT_TRUE(file->Close());
+  EXPECT_EQ(ReadFile(a_), "");
   std::filesystem::create_directory(b_);
   EXPECT_EQ(env_.Create(b_, platform::CreateMode::kFresh, error), nullptr);
-  EXPECT_EQ(error, std::string("cannot remove the file left at this name: ") + std::strerror(EISDIR));
+  EXPECT_EQ(error, "cannot remove the file left at this name: " +
+                       SystemErrorText(SystemError::kIsADirectory));
 }
 
 TEST_F(PlatformTest, UniqueSiblingsAreNewFilesBesideTheName) {
@@ -143,7 +154,7 @@ TEST_F(PlatformTest, UniqueSiblingsAreNewFilesBesideTheName) {
   }
   EXPECT_EQ(ReadFile(a_), "keep");
   EXPECT_EQ(env_.Create(dir_.File("no/such"), platform::CreateMode::kUniqueSibling, error), nullptr);
-  EXPECT_EQ(error, std::strerror(ENOENT));
+  EXPECT_EQ(error, SystemErrorText(SystemError::kNoSuchDirectory));
 }
 
 TEST_F(PlatformTest, InspectAndSameFileCompareIdentities) {
@@ -230,6 +241,46 @@ TEST(PlatformTempDirectory, HonoursTmpdirAndEndsInTheSeparator) {
     EXPECT_EQ(platform::TempDirectory(), c.expected) << "TMPDIR=" << (c.tmpdir ? c.tmpdir : "(unset)");
   }
 }
+#else
+TEST(PlatformTempDirectory, IsAnExistingDirectoryEndingInTheSeparator) {
+  const std::string path = platform::TempDirectory();
+  ASSERT_FALSE(path.empty());
+  EXPECT_EQ(path.back(), '\\');
+  EXPECT_TRUE(platform::DirectoryExists(path));
+}
+
+TEST_F(PlatformTest, DeviceNamesAreDevicesWherever) {
+  const std::string inDirectory = dir_.File("nul");
+  for (const std::string& name : {std::string("NUL"), std::string("con"), std::string("Nul.txt"),
+                                  std::string("\\\\.\\NUL"), inDirectory})
+    EXPECT_EQ(env_.Inspect(name).kind, platform::FileKind::kOther) << name;
+  std::string error;
+  std::unique_ptr<platform::File> device =
+      env_.Create("NUL", platform::CreateMode::kReplace, error);
+  ASSERT_NE(device, nullptr) << error;
+  EXPECT_TRUE(device->Write("gone", 4));
+  EXPECT_TRUE(device->Close());
+}
+
+TEST_F(PlatformTest, OneFileUnderOtherNames) {
+  WriteFile(a_, "x");
+  const std::string hard = dir_.File("hard.txt");
+  std::filesystem::create_hard_link(a_, hard);
+  EXPECT_TRUE(platform::SameFile(env_, a_, hard));
+  // File names do not tell case apart.
+  EXPECT_TRUE(platform::SameFile(env_, a_, dir_.File("A.TXT")));
+  EXPECT_FALSE(platform::SameFile(env_, a_, dir_.File("sub")));
+}
 #endif
+
+TEST(PlatformUpperCase, LettersOfTheAsciiRangeAndByteZero) {
+  unsigned char table[256];
+  platform::BuildUpperCaseTable(table);
+  EXPECT_EQ(table[0], 0);
+  for (int b = 1; b < 128; ++b) {
+    const int expected = b >= 'a' && b <= 'z' ? b - 32 : b;
+    EXPECT_EQ(table[b], expected) << "byte " << b;
+  }
+}
 
 }  // namespace

@@ -10,11 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/os_support.h"
 #include "tests/test_support.h"
 
 namespace {
 
 using Records = std::vector<std::string>;
+using testing_support::SystemError;
+using testing_support::SystemErrorText;
 
 const std::string kEof = "\x1a";
 const std::string kNotText = "Not a text file or line exceeds buffer size";
@@ -641,18 +644,20 @@ TEST_F(TextFileTest, PlatformFailuresNameTheFileAndTheCause) {
   TQxTextFile reader;
   reader.Prepare(missing, 0, 32768);
   EXPECT_EQ(MessageOf<TQxIOError>([&] { reader.OpenRead(); }),
-            "Cannot open file \"" + missing + "\": " + std::strerror(ENOENT));
+            "Cannot open file \"" + missing + "\": " + SystemErrorText(SystemError::kNoSuchFile));
   EXPECT_FALSE(reader.IsOpen());
   EXPECT_EQ(MessageOf<TQxIOError>([&] { reader.Close(); }),
             "Cannot close file \"" + missing + "\": " + std::strerror(EBADF));
 
   TQxTextFile writer;
   writer.Prepare(noDir, 0, 32768);
-  EXPECT_EQ(MessageOf<TQxIOError>([&] { writer.OpenWrite(0, false); }),
-            "Cannot create file \"" + noDir + "\": " + std::strerror(ENOENT));
+  EXPECT_EQ(
+      MessageOf<TQxIOError>([&] { writer.OpenWrite(0, false); }),
+      "Cannot create file \"" + noDir + "\": " + SystemErrorText(SystemError::kNoSuchDirectory));
   writer.Prepare(longName, 0, 32768);
-  EXPECT_EQ(MessageOf<TQxIOError>([&] { writer.OpenWrite(0, false); }),
-            "Cannot create file \"" + longName + "\": " + std::strerror(ENAMETOOLONG));
+  EXPECT_EQ(
+      MessageOf<TQxIOError>([&] { writer.OpenWrite(0, false); }),
+      "Cannot create file \"" + longName + "\": " + SystemErrorText(SystemError::kNameTooLong));
   EXPECT_FALSE(writer.IsOpen());
 }
 

@@ -13,11 +13,14 @@
 #include "sortengine/file_sorter.h"
 #include "sortengine/run_store.h"
 #include "sortengine/sort_keys.h"
+#include "tests/os_support.h"
 #include "tests/sort_model.h"
 #include "tests/test_support.h"
 
 using testing_support::Exists;
 using testing_support::ReadFile;
+using testing_support::SystemError;
+using testing_support::SystemErrorText;
 using testing_support::TempDir;
 using testing_support::ModelQuickSort;
 using testing_support::WriteFile;
@@ -281,9 +284,11 @@ TEST(SortJobHelpers, CopyFileContentsCopiesAndReportsFailure) {
   EXPECT_TRUE(CopyFileContents(env, dir.File("src"), dir.File("dst")).Ok());
   EXPECT_EQ(ReadFile(dir.File("dst")), bytes);
   EXPECT_EQ(CopyFileContents(env, dir.File("missing"), dir.File("dst2")).Message(),
-            "Cannot open file \"" + dir.File("missing") + "\": " + std::strerror(ENOENT));
+            "Cannot open file \"" + dir.File("missing") +
+                "\": " + SystemErrorText(SystemError::kNoSuchFile));
   EXPECT_EQ(CopyFileContents(env, dir.File("src"), dir.File("no/such/dst")).Message(),
-            "Cannot create file \"" + dir.File("no/such/dst") + "\": " + std::strerror(ENOENT));
+            "Cannot create file \"" + dir.File("no/such/dst") +
+                "\": " + SystemErrorText(SystemError::kNoSuchDirectory));
 }
 
 TEST(Sorter, ConstructedAndDestroyedWithoutAJobTouchesNoFile) {

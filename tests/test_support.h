@@ -53,6 +53,15 @@ inline std::string ReadFile(const std::string& path) {
 
 inline bool Exists(const std::string& path) { return std::filesystem::exists(path); }
 
+// False where the system (or the C++ library's port to it) cannot make
+// symbolic links.
+inline bool SymlinksSupported() {
+  TempDir dir;
+  std::error_code ec;
+  std::filesystem::create_symlink(dir.File("target"), dir.File("link"), ec);
+  return !ec;
+}
+
 inline std::vector<std::string> SplitLines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
