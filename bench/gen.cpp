@@ -76,10 +76,10 @@ constexpr std::string_view kLetters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmno
 // so that sort -t';' splits the fields as a CSV reader does, and no quote:
 // quarn's CSV reader takes no doubled quote as an escape.
 constexpr std::string_view kWords[] = {
-    "alpha", "bravo",  "charlie", "delta", "echo",   "foxtrot", "golf",   "hotel",
-    "india", "juliet", "kilo",    "lima",  "mike",   "november", "oscar", "papa",
-    "quebec", "romeo", "sierra",  "tango", "uniform", "victor", "whiskey", "x-ray",
-    "yankee", "zulu",  "Lorem",   "ipsum", "dolor,",  "sit",    "amet.",  "(test)"};
+    "alpha",  "bravo",  "charlie", "delta", "echo",    "foxtrot",  "golf",    "hotel",
+    "india",  "juliet", "kilo",    "lima",  "mike",    "november", "oscar",   "papa",
+    "quebec", "romeo",  "sierra",  "tango", "uniform", "victor",   "whiskey", "x-ray",
+    "yankee", "zulu",   "Lorem",   "ipsum", "dolor,",  "sit",      "amet.",   "(test)"};
 
 class Output {
  public:

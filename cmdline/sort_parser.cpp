@@ -149,8 +149,8 @@ void TQxSortParser::ParseSortKey(const std::string& Name, const std::string& Val
   if (CsvMode) {
     std::size_t comma = rest.find(',');
     if (comma == std::string::npos) FatalError(columnMessage);
-    spec.CsvField = IntegerOrFail(rest.substr(0, comma),
-                                  "Invalid \"I-th\" specification for argument " + Name);
+    spec.CsvField =
+        IntegerOrFail(rest.substr(0, comma), "Invalid \"I-th\" specification for argument " + Name);
     rest.erase(0, comma + 1);
   }
 

@@ -42,7 +42,7 @@ class TQxSortParser : public TQxCmdParser {
   std::int64_t MemoryLimit = kDefaultMemoryLimit;
   bool CsvMode = false;
   unsigned char CsvSeparator = ';';
-  unsigned char CsvQuote = '"';  // 0 = none
+  unsigned char CsvQuote = '"';   // 0 = none
   std::int32_t MaxCsvField = -1;  // largest CsvField of all keys, -1 = none
   std::int32_t ExcludeColumn = -1;
   unsigned char ExcludeChar = 32;

@@ -22,8 +22,8 @@ std::string UpperAscii(std::string_view Text) {
   return result;
 }
 
-void SplitLastWord(std::string_view Text, std::string_view Delimiter,
-                   std::string& Rest, std::string& LastWord) {
+void SplitLastWord(std::string_view Text, std::string_view Delimiter, std::string& Rest,
+                   std::string& LastWord) {
   std::string text = TrimControl(Text);
   std::size_t pos;  // 1-based position that separates the two; 0 = none
   if (!text.empty() && text.back() == '"') {

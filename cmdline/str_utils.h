@@ -19,8 +19,8 @@ std::string UpperAscii(std::string_view Text);
 // quotes is returned without them and may contain the delimiter. Without a
 // delimiter, all of Text is the last word and Rest is empty. LastWord starts
 // right after the delimiter's first byte: meant for one-byte delimiters.
-void SplitLastWord(std::string_view Text, std::string_view Delimiter,
-                   std::string& Rest, std::string& LastWord);
+void SplitLastWord(std::string_view Text, std::string_view Delimiter, std::string& Rest,
+                   std::string& LastWord);
 
 // 1-based position of the last occurrence of Sub in S; 0 when not found or
 // when Sub is empty.

@@ -36,8 +36,9 @@ void TCsvParserScanFieldState::ProcessChar(char Ch, std::int32_t Pos) {
 // Everything up to the next separator is data.
 std::size_t TCsvParserScanFieldState::Scan(std::string_view Line, std::size_t At) {
   const void* hit = std::memchr(Line.data() + At, Parser->GetSeparator(), Line.size() - At);
-  const std::size_t end = hit != nullptr ? static_cast<std::size_t>(static_cast<const char*>(hit) - Line.data())
-                                         : Line.size();
+  const std::size_t end =
+      hit != nullptr ? static_cast<std::size_t>(static_cast<const char*>(hit) - Line.data())
+                     : Line.size();
   if (end > At) Parser->AddChars(At, end);
   if (hit == nullptr) return end;
   Parser->EndField();
@@ -58,8 +59,9 @@ void TCsvParserScanQuotedState::ProcessChar(char Ch, std::int32_t Pos) {
 // Everything up to the next quotation sign is data.
 std::size_t TCsvParserScanQuotedState::Scan(std::string_view Line, std::size_t At) {
   const void* hit = std::memchr(Line.data() + At, Parser->GetQuoteChar(), Line.size() - At);
-  const std::size_t end = hit != nullptr ? static_cast<std::size_t>(static_cast<const char*>(hit) - Line.data())
-                                         : Line.size();
+  const std::size_t end =
+      hit != nullptr ? static_cast<std::size_t>(static_cast<const char*>(hit) - Line.data())
+                     : Line.size();
   if (end > At) Parser->AddChars(At, end);
   if (hit == nullptr) return end;
   Parser->SetState(TCsvParser::StateKind::EndQuoted);
@@ -97,11 +99,21 @@ TCsvParser::TCsvParser(char Separator, char QuoteChar)
 
 void TCsvParser::SetState(StateKind Kind) {
   switch (Kind) {
-    case StateKind::FieldStart: State = FieldStartState.get(); break;
-    case StateKind::ScanField: State = ScanFieldState.get(); break;
-    case StateKind::ScanQuoted: State = ScanQuotedState.get(); break;
-    case StateKind::EndQuoted: State = EndQuotedState.get(); break;
-    case StateKind::GotError: State = GotErrorState.get(); break;
+    case StateKind::FieldStart:
+      State = FieldStartState.get();
+      break;
+    case StateKind::ScanField:
+      State = ScanFieldState.get();
+      break;
+    case StateKind::ScanQuoted:
+      State = ScanQuotedState.get();
+      break;
+    case StateKind::EndQuoted:
+      State = EndQuotedState.get();
+      break;
+    case StateKind::GotError:
+      State = GotErrorState.get();
+      break;
   }
 }
 

@@ -82,8 +82,8 @@ class TCsvParser {
   // Replaces the content of Fields by the fields of Line. MaxFields < 0: no
   // limit; otherwise stops once that many fields are complete. Raises
   // TCsvError after setting CsvErrorText and CsvErrorPos.
-  void SplitLine(std::string_view Line, std::vector<std::string>& Fields,
-                 bool UnquoteAfterBlank, std::int32_t MaxFields);
+  void SplitLine(std::string_view Line, std::vector<std::string>& Fields, bool UnquoteAfterBlank,
+                 std::int32_t MaxFields);
   // The same with the fields as views into Line (valid while Line is).
   void SplitLine(std::string_view Line, std::vector<std::string_view>& Fields,
                  bool UnquoteAfterBlank, std::int32_t MaxFields);
@@ -92,7 +92,9 @@ class TCsvParser {
   enum class StateKind { FieldStart, ScanField, ScanQuoted, EndQuoted, GotError };
   void SetState(StateKind Kind);
   // The byte at 1-based position Pos of the line belongs to the field.
-  void AddChar(std::int32_t Pos) { AddChars(static_cast<std::size_t>(Pos - 1), static_cast<std::size_t>(Pos)); }
+  void AddChar(std::int32_t Pos) {
+    AddChars(static_cast<std::size_t>(Pos - 1), static_cast<std::size_t>(Pos));
+  }
   // Bytes [Begin, End) of the line belong to the field; a field's bytes
   // always follow one another.
   void AddChars(std::size_t Begin, std::size_t End) {

@@ -61,7 +61,8 @@ std::string BuildCommandLine(const std::vector<std::string>& Arguments) {
 
 std::string FormatElapsedTime(double Seconds) {
   constexpr double kSecondsPerDay = 86400.0;
-  double timeOfDay = (std::isfinite(Seconds) && Seconds > 0) ? std::fmod(Seconds, kSecondsPerDay) : 0;
+  double timeOfDay =
+      (std::isfinite(Seconds) && Seconds > 0) ? std::fmod(Seconds, kSecondsPerDay) : 0;
   long long whole = static_cast<long long>(timeOfDay);  // 0 .. 86399
   return TwoDigits(whole / 3600) + ":" + TwoDigits(whole / 60 % 60) + ":" + TwoDigits(whole % 60);
 }

@@ -32,7 +32,8 @@ void ShowUsage() {
   });
   // Exactly 80 characters and no line end: an 80-column console wraps it
   // by itself, and a line end would leave an empty row.
-  WriteConsoleText("/CV=I,F,L I-th CSV field string from position F with length L (case insensitive)");
+  WriteConsoleText(
+      "/CV=I,F,L I-th CSV field string from position F with length L (case insensitive)");
   WriteLines({
       "/NV=I,F,L I-th CSV field numeric from position F with length L",
       "",
@@ -48,9 +49,9 @@ void ShowUsage() {
       "/Q quiet mode (no progress output)",
       "/H=n don't sort n header lines (default: n=0)",
   });
-  WriteConsoleLine("/W=n n-way-merge of temporary files (2<=n<=" +
-                   std::to_string(TQxSortParser::kMaxMergeWays) + ", default: n=" +
-                   std::to_string(TQxSortParser::kDefaultMergeWays) + ")");
+  WriteConsoleLine(
+      "/W=n n-way-merge of temporary files (2<=n<=" + std::to_string(TQxSortParser::kMaxMergeWays) +
+      ", default: n=" + std::to_string(TQxSortParser::kDefaultMergeWays) + ")");
   WriteLines({
       "/T=<path> for temporary files (/T=TMP for Windows temporary file path)",
       "/M=n use n KB memory (n >= 1,024 KB = 1 MB; default: 65,536 KB = 64 MB)",

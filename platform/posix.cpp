@@ -236,8 +236,9 @@ bool InDeviceNamespace(const std::string& name) {
 }
 
 int CreateExclusive(const std::string& name) {
-  return RetryOnInterrupt(
-      [&] { return open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666); });
+  return RetryOnInterrupt([&] {
+    return open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  });
 }
 
 class PosixEnv final : public Env {
@@ -257,7 +258,8 @@ class PosixEnv final : public Env {
     return std::make_unique<PosixFile>(fd, name);
   }
 
-  std::unique_ptr<File> Create(const std::string& name, CreateMode mode, std::string& error) override {
+  std::unique_ptr<File> Create(const std::string& name, CreateMode mode,
+                               std::string& error) override {
     int fd = -1;
     std::string made = name;
     switch (mode) {

@@ -44,8 +44,8 @@ class TQxTextFile {
   // TQxAbort "Invalid Record Lenght". `ApplyEofMarker` false makes a final
   // byte 26 ordinary data: the program's own temporary files read back
   // exactly as they were written. Meant to be called once per object.
-  void Prepare(const std::string& FileName, std::int64_t RecordLength,
-               std::int64_t BufferSize, bool ApplyEofMarker = true);
+  void Prepare(const std::string& FileName, std::int64_t RecordLength, std::int64_t BufferSize,
+               bool ApplyEofMarker = true);
 
   // Opens for reading from the first byte and fills the buffer; on a file
   // already open it starts again from the first record.
@@ -97,9 +97,7 @@ class TQxTextFile {
   // File offset just past the last byte held in the buffer. BufferPos and
   // BytesConsumed always advance together, so this is also the platform
   // file's position.
-  std::int64_t BufferEndOffset() const {
-    return BytesConsumed + (BufferLast - BufferPos + 1);
-  }
+  std::int64_t BufferEndOffset() const { return BytesConsumed + (BufferLast - BufferPos + 1); }
   [[noreturn]] void RaisePlatformError(const char* What);
   [[noreturn]] void RaiseIOError(const char* What, const char* Detail);
 

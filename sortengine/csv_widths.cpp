@@ -34,8 +34,10 @@ void TQxFileSorter::AnalyzeCsvWidths() {
       if (!spec.AutoWidth) continue;
       if (spec.CsvField < 1 || static_cast<std::size_t>(spec.CsvField) > fields->size())
         FatalError("not enough fields; field " + std::to_string(spec.CsvField) +
-                   " not present in line " + std::to_string(lineNumber) + crlf + std::string(record));
-      const auto width = static_cast<std::int64_t>((*fields)[static_cast<std::size_t>(spec.CsvField) - 1].size());
+                   " not present in line " + std::to_string(lineNumber) + crlf +
+                   std::string(record));
+      const auto width =
+          static_cast<std::int64_t>((*fields)[static_cast<std::size_t>(spec.CsvField) - 1].size());
       if (width > spec.Len) spec.Len = static_cast<std::int32_t>(width);
     }
     if (OnCallBackStr && recordsRead % 1000 == 0) {

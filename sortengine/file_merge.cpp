@@ -42,9 +42,11 @@ void TQxFileMerge::DoCallBackStr(const std::string& Text) {
 }
 
 bool TQxFileMerge::Merge(const std::string& FinalName, std::int32_t RequestedWays,
-                         std::int64_t FirstNumber, std::int64_t LastNumber, TKeyBuilder& KeyBuilder) {
+                         std::int64_t FirstNumber, std::int64_t LastNumber,
+                         TKeyBuilder& KeyBuilder) {
   FailureReason.clear();
-  Ways = RequestedWays < kMinWays ? kMinWays : (RequestedWays > kMaxWays ? kMaxWays : RequestedWays);
+  Ways =
+      RequestedWays < kMinWays ? kMinWays : (RequestedWays > kMaxWays ? kMaxWays : RequestedWays);
   // The runs form a queue: each step takes the lowest-numbered runs still
   // waiting and appends its output under the next free number.
   std::vector<TStep> steps;
@@ -75,7 +77,8 @@ bool TQxFileMerge::RunStepsSideBySide(const std::vector<TStep>& Steps, std::int6
   while (static_cast<std::int32_t>(StepFiles.size()) < Threads) NewStepFiles();
   // Each running step has a file set and a key builder of its own.
   std::vector<std::unique_ptr<TKeyBuilder>> builders;
-  for (std::int32_t i = 0; i < Threads; ++i) builders.push_back(std::make_unique<TKeyBuilder>(KeyBuilder));
+  for (std::int32_t i = 0; i < Threads; ++i)
+    builders.push_back(std::make_unique<TKeyBuilder>(KeyBuilder));
 
   enum class State { kWaiting, kRunning, kDone, kFailed };
   std::vector<State> states(Steps.size(), State::kWaiting);
@@ -90,7 +93,8 @@ bool TQxFileMerge::RunStepsSideBySide(const std::vector<TStep>& Steps, std::int6
   // A run the merge produces is ready when the step that writes it is done.
   auto inputsReady = [&](const TStep& step) {
     for (std::int64_t run = step.First; run <= step.Last; ++run)
-      if (run >= FirstOutput && states[static_cast<std::size_t>(run - FirstOutput)] != State::kDone) return false;
+      if (run >= FirstOutput && states[static_cast<std::size_t>(run - FirstOutput)] != State::kDone)
+        return false;
     return true;
   };
   auto freeSet = [&] {
@@ -111,8 +115,8 @@ bool TQxFileMerge::RunStepsSideBySide(const std::vector<TStep>& Steps, std::int6
       states[i] = State::kRunning;
     }
     const TStep& step = Steps[i];
-    DoCallBackStr("Merging files " + std::to_string(step.First) + " - " + std::to_string(step.Last) +
-                  " into " + std::to_string(step.Target));
+    DoCallBackStr("Merging files " + std::to_string(step.First) + " - " +
+                  std::to_string(step.Last) + " into " + std::to_string(step.Target));
     workers.emplace_back([&, i, set] {
       bool ok = false;
       std::exception_ptr error;
@@ -191,7 +195,8 @@ bool TQxFileMerge::RunStep(TStepFiles& Set, const TStep& Step, TKeyBuilder& KeyB
   for (;;) {
     const std::int32_t s = FindSmallest(Set);
     if (s < 0) break;
-    if (!output.WriteNext(Set.Files[static_cast<std::size_t>(s - 1)].CurrentRecord)) return outputFailure();
+    if (!output.WriteNext(Set.Files[static_cast<std::size_t>(s - 1)].CurrentRecord))
+      return outputFailure();
     Advance(Set, s - 1, KeyBuilder);
   }
   // The output is closed (and so flushed) before any input is deleted: an
@@ -230,8 +235,8 @@ std::int32_t TQxFileMerge::FindSmallest(const TStepFiles& Set) const {
     const auto bestSlot = static_cast<std::size_t>(best - 1);
     const std::uint64_t mine = Set.KeyPrefixes[slot];
     const std::uint64_t theirs = Set.KeyPrefixes[bestSlot];
-    if (mine < theirs ||
-        (mine == theirs && !PrefixSettlesTies(mine) && CompareKeys(Set.Keys[slot], Set.Keys[bestSlot]) < 0))
+    if (mine < theirs || (mine == theirs && !PrefixSettlesTies(mine) &&
+                          CompareKeys(Set.Keys[slot], Set.Keys[bestSlot]) < 0))
       best = i;
   }
   return best;

@@ -5,15 +5,15 @@
 #pragma once
 
 #include <array>
-#include <memory>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "cmdline/sort_spec.h"
-#include "sortengine/sort_keys.h"
 #include "sortengine/callback.h"
+#include "sortengine/sort_keys.h"
 #include "sortengine/temp_file.h"
 
 class TQxFileMerge {
@@ -48,7 +48,8 @@ class TQxFileMerge {
              std::int64_t LastNumber, TKeyBuilder& KeyBuilder);
   // One merge step: runs First..Last into run Target; the inputs are
   // deleted.
-  bool MergeFiles(std::int64_t First, std::int64_t Last, std::int64_t Target, TKeyBuilder& KeyBuilder);
+  bool MergeFiles(std::int64_t First, std::int64_t Last, std::int64_t Target,
+                  TKeyBuilder& KeyBuilder);
 
   // Some input slot holds a record.
   bool AnyHasRecord() const;

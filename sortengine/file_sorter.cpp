@@ -103,7 +103,8 @@ void TQxFileSorter::StartJob(const std::string& CommandLine) {
   // sane size) rather than grown by copying.
   constexpr std::int64_t kMaxReserved = std::int64_t{1} << 24;
   const std::int64_t mostRecords = options.MemoryLimit / kRecordOverhead + 1;
-  RecordList.Reserve(static_cast<std::size_t>(mostRecords < kMaxReserved ? mostRecords : kMaxReserved));
+  RecordList.Reserve(
+      static_cast<std::size_t>(mostRecords < kMaxReserved ? mostRecords : kMaxReserved));
 
   FileMerge->TempPath = options.TempPath;
   MergedFileName = options.TempPath + "$Quarn.tmp";
@@ -196,7 +197,8 @@ void TQxFileSorter::MergeRuns() {
   DoCallBackStr("Begin " + std::to_string(options.MergeWays) + "-way merging files 0-" +
                 std::to_string(RunCount - 1) + "...");
   if (!FileMerge->Merge(MergedFileName, options.MergeWays, 0, RunCount - 1, *Keys))
-    FatalError("Can't merge temporary files into " + MergedFileName + "\r\n" + FileMerge->LastError());
+    FatalError("Can't merge temporary files into " + MergedFileName + "\r\n" +
+               FileMerge->LastError());
 }
 
 // The output is never deleted first: it is replaced in one step by a
@@ -251,11 +253,13 @@ bool TQxFileSorter::IsTempName(const std::string& Name) {
 
   const std::string& prefix = FileMerge->TempPrefix;
   const std::string& extension = FileMerge->TempExt;
-  if (base.size() < prefix.size() + extension.size() || base.compare(0, prefix.size(), prefix) != 0 ||
+  if (base.size() < prefix.size() + extension.size() ||
+      base.compare(0, prefix.size(), prefix) != 0 ||
       base.compare(base.size() - extension.size(), extension.size(), extension) != 0)
     return false;
   // "$Quarn.tmp", "$QuarnInput.tmp" or a run number as TempFileName writes it.
-  const std::string middle = base.substr(prefix.size(), base.size() - prefix.size() - extension.size());
+  const std::string middle =
+      base.substr(prefix.size(), base.size() - prefix.size() - extension.size());
   bool runNumber = !middle.empty() && (middle[0] != '0' || middle.size() == 1);
   for (char c : middle) runNumber = runNumber && c >= '0' && c <= '9';
   if (!middle.empty() && middle != "Input" && !runNumber) return false;
@@ -270,7 +274,10 @@ void TQxFileSorter::LockTempDirectory() {
   const std::string shown = Env->FullPath(tempPath.empty() ? "." : tempPath);
   std::string error;
   TempLock = Env->LockDirectory(
-      tempPath, [&] { DoCallBackStr("Waiting for another job using the temporary directory " + shown + "..."); },
+      tempPath,
+      [&] {
+        DoCallBackStr("Waiting for another job using the temporary directory " + shown + "...");
+      },
       error);
   if (!TempLock) throw TQxIOError("Cannot lock temporary directory \"" + shown + "\": " + error);
 }
@@ -302,7 +309,8 @@ void TQxFileSorter::PlaceMergedFile(const std::string& MergedFileName) {
       // Another file system: a complete copy beside the output takes its
       // place in one step.
       std::string copy;
-      placed = CopyFileContents(*Env, MergedFileName, output, platform::CreateMode::kUniqueSibling, &copy)
+      placed = CopyFileContents(*Env, MergedFileName, output, platform::CreateMode::kUniqueSibling,
+                                &copy)
                    .Ok() &&
                Env->RenameReplacing(copy, output).Ok();
       if (placed)
@@ -333,7 +341,8 @@ platform::Status CopyFileContents(platform::Env& Env, const std::string& Source,
     const std::int64_t got = source->Read(buffer.get(), kStep);
     if (got < 0) return failure("Cannot read file", Source, source->Error());
     if (got == 0) break;
-    if (!target->Write(buffer.get(), got)) return failure("Cannot write file", Target, target->Error());
+    if (!target->Write(buffer.get(), got))
+      return failure("Cannot write file", Target, target->Error());
   }
   if (!source->Close()) return failure("Cannot close file", Source, source->Error());
   if (!target->Close()) return failure("Cannot close file", Target, target->Error());

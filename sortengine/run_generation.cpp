@@ -88,9 +88,9 @@ namespace {
 
 // Copies the merged records to Output, dropping duplicates under /D.
 // Returns the records written.
-std::int64_t CopyMergedRecords(TQxTextFile& Merged, TQxTextFile& Output, const TQxSortParser& Options,
-                               TKeyBuilder& Keys, TQxTextFile& DuplicatesFile,
-                               std::int64_t& Duplicates) {
+std::int64_t CopyMergedRecords(TQxTextFile& Merged, TQxTextFile& Output,
+                               const TQxSortParser& Options, TKeyBuilder& Keys,
+                               TQxTextFile& DuplicatesFile, std::int64_t& Duplicates) {
   std::int64_t written = 0;
   if (!Options.IgnoreDuplicates) {
     while (!Merged.EndOfFile()) {
@@ -139,18 +139,18 @@ std::int64_t TQxFileSorter::ProcessLastFile(const std::string& MergedFileName) {
   std::int64_t written = static_cast<std::int64_t>(HeaderList.size());
   std::int64_t duplicates = 0;
   try {
-    merged.Prepare(MergedFileName, options.RecordLength, TQxFile::kBufferSize, /*ApplyEofMarker=*/false);
+    merged.Prepare(MergedFileName, options.RecordLength, TQxFile::kBufferSize,
+                   /*ApplyEofMarker=*/false);
     merged.OpenRead();
     output.Prepare(outputName, options.RecordLength, kBufferSize);
-    output.OpenWrite(0, false,
-                     inPlace ? platform::CreateMode::kReplace : platform::CreateMode::kUniqueSibling);
+    output.OpenWrite(
+        0, false, inPlace ? platform::CreateMode::kReplace : platform::CreateMode::kUniqueSibling);
     for (const std::string& header : HeaderList) output.WriteRecord(header);
     if (options.IgnoreDuplicates && !options.DuplicatesFileName.empty()) {
       duplicatesFile.Prepare(options.DuplicatesFileName, options.RecordLength, kBufferSize);
       duplicatesFile.OpenWrite(0, false);
     }
-    written += CopyMergedRecords(merged, output, options, *Keys, duplicatesFile,
-                                 duplicates);
+    written += CopyMergedRecords(merged, output, options, *Keys, duplicatesFile, duplicates);
     merged.Close();
     output.Close();
     if (duplicatesFile.IsOpen()) duplicatesFile.Close();
@@ -168,7 +168,8 @@ std::int64_t TQxFileSorter::ProcessLastFile(const std::string& MergedFileName) {
       }
       Env->RemoveFile(output.CreatedName());
     }
-    throw TQxIOError(std::string(e.what()) + "; the sorted records remain in \"" + MergedFileName + "\"");
+    throw TQxIOError(std::string(e.what()) + "; the sorted records remain in \"" + MergedFileName +
+                     "\"");
   }
   if (options.IgnoreDuplicates)
     DoCallBackStr(std::to_string(duplicates) + " duplicate record(s) ignored.");

@@ -98,18 +98,19 @@ std::string Num(std::int64_t Value) { return std::to_string(Value); }
 }
 
 [[noreturn]] void CsvSplitFailed(std::string_view Record) {
-  FatalError("Error Parsing CSV record: " + CsvErrorText + kCrLf + "Column " +
-             Num(CsvErrorPos) + " in line:" + kCrLf + std::string(Record));
+  FatalError("Error Parsing CSV record: " + CsvErrorText + kCrLf + "Column " + Num(CsvErrorPos) +
+             " in line:" + kCrLf + std::string(Record));
 }
 
-[[noreturn]] void CsvFieldMissing(const TSortFieldSpec& S, char Separator, std::string_view Record) {
+[[noreturn]] void CsvFieldMissing(const TSortFieldSpec& S, char Separator,
+                                  std::string_view Record) {
   FatalError(Num(S.CsvField) + "-th CSV field separated with comma char #" +
              Num(static_cast<unsigned char>(Separator)) + " doesn't exist in line:" + kCrLf +
              std::string(Record));
 }
 
-[[noreturn]] void CsvFromOutside(const TSortFieldSpec& S, const char* Where,
-                                 std::string_view Value, std::string_view Record) {
+[[noreturn]] void CsvFromOutside(const TSortFieldSpec& S, const char* Where, std::string_view Value,
+                                 std::string_view Record) {
   FatalError("Illegal sort field: From=" + Num(S.FromPos) + Where + kCrLf + "->" +
              std::string(Value) + "<-" + kCrLf + "Line follows:" + kCrLf + std::string(Record));
 }
@@ -150,7 +151,8 @@ void AppendColumnPart(std::string_view Record, const TSortFieldSpec& S, std::str
 TKeyBuilder::TKeyBuilder(const TSortSpecs& Specs, const TCsvDialect& Csv)
     : SpecsList(&Specs), Csv(Csv), Parser(Csv.Separator, Csv.Quote) {}
 
-void TKeyBuilder::AppendCsvPart(std::string_view Record, const TSortFieldSpec& S, std::string& Key) {
+void TKeyBuilder::AppendCsvPart(std::string_view Record, const TSortFieldSpec& S,
+                                std::string& Key) {
   if (S.CsvField < 1 || static_cast<std::size_t>(S.CsvField) > Fields.size())
     CsvFieldMissing(S, Csv.Separator, Record);
   std::string_view value = Fields[static_cast<std::size_t>(S.CsvField - 1)];

@@ -142,9 +142,8 @@ TEST(ParseCharCode, AcceptedCodes) {
     int code;
   };
   const Case cases[] = {
-      {"$3B", 59}, {"$22", 34}, {"$00", 0},   {"$", 0},   {"$ff", 255}, {"$F", 15},
-      {"#9", 9},   {"#255", 255}, {"#0", 0},  {"#009", 9}, {"x", 'x'},  {";", ';'},
-      {",", ','},  {"\xff", 255},
+      {"$3B", 59},   {"$22", 34}, {"$00", 0},  {"$", 0},   {"$ff", 255}, {"$F", 15}, {"#9", 9},
+      {"#255", 255}, {"#0", 0},   {"#009", 9}, {"x", 'x'}, {";", ';'},   {",", ','}, {"\xff", 255},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ParseCharCode("V", c.text), c.code) << c.text;
@@ -213,17 +212,12 @@ TEST(StrUtils, SplitLastWord) {
     std::string last;
   };
   const Case cases[] = {
-      {"a\tb\tc", "a\tb", "c"},
-      {"a\t\"b c\"", "a", "b c"},
-      {"abc", "", "abc"},
-      {"", "", ""},
-      {" \t a\tb \t ", "a", "b"},
-      {"a \t \tb", "a", "b"},
+      {"a\tb\tc", "a\tb", "c"},     {"a\t\"b c\"", "a", "b c"},
+      {"abc", "", "abc"},           {"", "", ""},
+      {" \t a\tb \t ", "a", "b"},   {"a \t \tb", "a", "b"},
       {"a\t\"b\tc\"", "a", "b\tc"},  // a quoted last word may hold the delimiter
-      {"\"b c\"", "", "b c"},
-      {"abc\"", "", "abc"},          // closing quote without an opening one
-      {"a\t\"\"", "a", ""},
-      {"a\t b", "a", " b"},          // the last word itself is not trimmed
+      {"\"b c\"", "", "b c"},       {"abc\"", "", "abc"},  // closing quote without an opening one
+      {"a\t\"\"", "a", ""},         {"a\t b", "a", " b"},  // the last word itself is not trimmed
   };
   for (const Case& c : cases) {
     std::string rest = "junk";
@@ -294,7 +288,10 @@ TEST(StrUtils, StrToInt32) {
 }
 
 TEST(StrUtils, TrimControlAndUpperAscii) {
-  EXPECT_EQ(TrimControl(std::string("\0 \t\x1f" "a b\x20\r\n", 10)), "a b");
+  EXPECT_EQ(TrimControl(std::string("\0 \t\x1f"
+                                    "a b\x20\r\n",
+                                    10)),
+            "a b");
   EXPECT_EQ(TrimControl("\x80 x \xff"), "\x80 x \xff");  // high bytes are data
   EXPECT_EQ(TrimControl(" \t "), "");
   EXPECT_EQ(UpperAscii("abz-AZ_\xe4\xff"), "ABZ-AZ_\xe4\xff");

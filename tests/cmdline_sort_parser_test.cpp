@@ -408,9 +408,7 @@ TEST(SortParserRejects, MissingFileNames) {
 class SortParserTempPath : public ::testing::Test {
  protected:
   std::string Sep() const { return std::string(1, platform::PathSeparator()); }
-  static std::string Line(const std::string& option) {
-    return Join({option, "in.txt", "out.txt"});
-  }
+  static std::string Line(const std::string& option) { return Join({option, "in.txt", "out.txt"}); }
   // TempPath after an option that must be accepted.
   std::string Accept(const std::string& option) {
     testing_support::CaptureFatalErrors capture;

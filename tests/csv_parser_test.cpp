@@ -121,11 +121,8 @@ TEST(CsvParser, MaxFieldsStopsBeforeTheRest) {
   };
   const Case cases[] = {
       {"a;b;'c", 2, {"a", "b"}},  // the open quote behind is never seen
-      {"a;b", 2, {"a", "b"}},
-      {"a;b;c", 1, {"a"}},
-      {"a;b", 5, {"a", "b"}},
-      {"a;'x'y;c", 1, {"a"}},
-      {"", 1, {}},
+      {"a;b", 2, {"a", "b"}},    {"a;b;c", 1, {"a"}}, {"a;b", 5, {"a", "b"}},
+      {"a;'x'y;c", 1, {"a"}},    {"", 1, {}},
   };
   TCsvParser parser(';', '\'');
   for (const auto& c : cases) {

@@ -28,7 +28,8 @@ struct Data {
 
 Data MakeData(int count, unsigned seed, const std::string& tag) {
   std::vector<std::string> lines;
-  for (int i = 0; i < count; ++i) lines.push_back(tag + std::to_string(1000000 + i) + std::string(20, 'x'));
+  for (int i = 0; i < count; ++i)
+    lines.push_back(tag + std::to_string(1000000 + i) + std::string(20, 'x'));
   std::mt19937 random(seed);
   std::shuffle(lines.begin(), lines.end(), random);
   Data data;
@@ -52,13 +53,16 @@ bool IsTempFileName(const std::string& name) {
 
 class SafeFiles : public ::testing::Test {
  protected:
-  RunResult Run(const std::vector<std::string>& args) { return RunQuarnIn(dir.Path().string(), args); }
+  RunResult Run(const std::vector<std::string>& args) {
+    return RunQuarnIn(dir.Path().string(), args);
+  }
   RunResult Shell(const std::string& script) { return RunShellIn(dir.Path().string(), script); }
   std::string File(const std::string& name) const { return dir.File(name); }
   std::vector<std::string> TempFilesLeft() const {
     std::vector<std::string> left;
     for (const auto& e : std::filesystem::directory_iterator(dir.Path()))
-      if (IsTempFileName(e.path().filename().string())) left.push_back(e.path().filename().string());
+      if (IsTempFileName(e.path().filename().string()))
+        left.push_back(e.path().filename().string());
     return left;
   }
   TempDir dir;
@@ -68,16 +72,16 @@ TEST_F(SafeFiles, AJobWaitsWhileAnotherHoldsTheTemporaryDirectory) {
   const Data data = MakeData(100, 1, "w");
   WriteFile(File("in.txt"), data.input);
   std::string error;
-  auto held = platform::DefaultEnv().LockDirectory(dir.Path().string(), [] {}, error);
+  auto held = platform::DefaultEnv().LockDirectory(
+      dir.Path().string(), [] {}, error);
   ASSERT_NE(held, nullptr) << error;
 
   int exitCode = -1;
   std::thread runner([&] {
     exitCode = RunQuarnLogged(dir.Path().string(), {"in.txt", "out.txt"}, File("job.log"));
   });
-  const std::string waiting =
-      "Waiting for another job using the temporary directory " +
-      platform::DefaultEnv().FullPath(dir.Path().string()) + "...";
+  const std::string waiting = "Waiting for another job using the temporary directory " +
+                              platform::DefaultEnv().FullPath(dir.Path().string()) + "...";
   for (int i = 0; i < 3000 && ReadFile(File("job.log")).find(waiting) == std::string::npos; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   const std::string log = AsShown(ReadFile(File("job.log")));
@@ -125,7 +129,8 @@ TEST_F(SafeFiles, AFailedFinalPassLeavesAnInputThatIsAlsoTheOutputIntact) {
   // Three long header lines, so that the final file is larger than the
   // run; a file-size limit between the two fails only the final pass.
   std::string input;
-  for (int i = 0; i < 3; ++i) input += "header " + std::to_string(i) + std::string(1000, 'h') + "\r\n";
+  for (int i = 0; i < 3; ++i)
+    input += "header " + std::to_string(i) + std::string(1000, 'h') + "\r\n";
   const Data data = MakeData(1000, 4, "r");
   std::string records;
   for (std::size_t at = 0; at < data.input.size();) {
@@ -146,7 +151,8 @@ TEST_F(SafeFiles, AFailedFinalPassLeavesAnInputThatIsAlsoTheOutputIntact) {
   EXPECT_TRUE(ReadFile(File("$Quarn.tmp")) == data.sorted);
   // The partly written file beside the input is gone.
   std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(dir.Path())) names.push_back(e.path().filename().string());
+  for (const auto& e : std::filesystem::directory_iterator(dir.Path()))
+    names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"$Quarn.tmp", "in.txt"}));
 }
@@ -170,14 +176,16 @@ TEST_F(SafeFiles, PipesAreReadToTheirEnd) {
   if (!HaveShell()) GTEST_SKIP() << "needs a POSIX shell, /dev/stdin and mkfifo";
   for (const PipeCase& c : kPipeCases) {
     WriteFile(File("src"), c.input);
-    RunResult r = Shell("cat src | \"$QUARN\" /Q " + c.options + " /dev/stdin out.txt >\"$OUT\" 2>\"$ERR\"");
+    RunResult r =
+        Shell("cat src | \"$QUARN\" /Q " + c.options + " /dev/stdin out.txt >\"$OUT\" 2>\"$ERR\"");
     EXPECT_EQ(r.exitCode, 0) << c.name << "\n" << r.out;
     EXPECT_EQ(ReadFile(File("out.txt")), c.output) << c.name;
     EXPECT_TRUE(TempFilesLeft().empty()) << c.name;
   }
   // A FIFO as well, with progress lines.
   WriteFile(File("src"), "2\n1\n");
-  RunResult r = Shell("mkfifo in.fifo && (cat src >in.fifo &) && \"$QUARN\" in.fifo out.txt >\"$OUT\" 2>\"$ERR\"");
+  RunResult r = Shell(
+      "mkfifo in.fifo && (cat src >in.fifo &) && \"$QUARN\" in.fifo out.txt >\"$OUT\" 2>\"$ERR\"");
   EXPECT_EQ(r.exitCode, 0) << r.out;
   EXPECT_NE(r.out.find("\n2 record(s) read.\n"), std::string::npos) << r.out;
   EXPECT_EQ(ReadFile(File("out.txt")), "1\r\n2\r\n");
@@ -205,14 +213,17 @@ TEST_F(SafeFiles, AnOutputThatIsADeviceOrFifoIsWrittenIntoNeverReplaced) {
   // Standard output (a pipe) as the output file, with and without the
   // last pass; the system's /dev/stdout stays what it is.
   for (const std::string options : {"", "/D"}) {
-    RunResult r = Shell("\"$QUARN\" /Q " + options + " in.txt /dev/stdout 2>\"$ERR\" | cat >\"$OUT\"");
+    RunResult r =
+        Shell("\"$QUARN\" /Q " + options + " in.txt /dev/stdout 2>\"$ERR\" | cat >\"$OUT\"");
     EXPECT_EQ(r.exitCode, 0) << options;
     const std::string expected = options.empty() ? "a\r\nb\r\nb\r\n" : "a\r\nb\r\n";
     EXPECT_EQ(AfterBanner(r).substr(0, expected.size()), expected) << options;
     EXPECT_TRUE(TempFilesLeft().empty());
     EXPECT_TRUE(std::filesystem::is_symlink("/dev/stdout"));
   }
-  RunResult r = Shell("mkfifo out.fifo && (cat out.fifo >got &) && \"$QUARN\" /Q in.txt out.fifo >\"$OUT\" 2>\"$ERR\" && wait");
+  RunResult r = Shell(
+      "mkfifo out.fifo && (cat out.fifo >got &) && \"$QUARN\" /Q in.txt out.fifo >\"$OUT\" "
+      "2>\"$ERR\" && wait");
   EXPECT_EQ(r.exitCode, 0) << r.out;
   for (int i = 0; i < 500 && ReadFile(File("got")).size() < 9; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -291,18 +302,26 @@ TEST_F(SafeFiles, ClashingFileNamesAreRefusedBeforeReading) {
     std::string message;
   };
   const Case cases[] = {
-      {"duplicates file is the output", {"/S=1,1", "/D=out.txt", "in.txt", "out.txt"},
+      {"duplicates file is the output",
+       {"/S=1,1", "/D=out.txt", "in.txt", "out.txt"},
        "Duplicates file out.txt is the output file"},
-      {"the same, spelt otherwise", {"/S=1,1", "/D=t/../out.txt", "in.txt", "out.txt"},
+      {"the same, spelt otherwise",
+       {"/S=1,1", "/D=t/../out.txt", "in.txt", "out.txt"},
        "Duplicates file t/../out.txt is the output file"},
-      {"duplicates file is the input", {"/D=./in.txt", "in.txt", "out.txt"},
+      {"duplicates file is the input",
+       {"/D=./in.txt", "in.txt", "out.txt"},
        "Duplicates file ./in.txt is the input file"},
-      {"duplicates file is the merged file", {"/D=$Quarn.tmp", "in.txt", "out.txt"},
+      {"duplicates file is the merged file",
+       {"/D=$Quarn.tmp", "in.txt", "out.txt"},
        "Duplicates file $Quarn.tmp has the name of a temporary file"},
-      {"duplicates file is a run in /T", {"/T=t", "/D=t/$Quarn2.tmp", "in.txt", "out.txt"},
+      {"duplicates file is a run in /T",
+       {"/T=t", "/D=t/$Quarn2.tmp", "in.txt", "out.txt"},
        "Duplicates file t/$Quarn2.tmp has the name of a temporary file"},
-      {"output is a run", {"in.txt", "$Quarn3.tmp"}, "Output file $Quarn3.tmp has the name of a temporary file"},
-      {"input is a run", {"/M=0", "$Quarn0.tmp", "out.txt"},
+      {"output is a run",
+       {"in.txt", "$Quarn3.tmp"},
+       "Output file $Quarn3.tmp has the name of a temporary file"},
+      {"input is a run",
+       {"/M=0", "$Quarn0.tmp", "out.txt"},
        "Input file $Quarn0.tmp has the name of a temporary file; rename or move it first"},
   };
   const std::string input = "b\na\nb\n";

@@ -135,11 +135,9 @@ TEST(Screens, FirstArgumentChoosesTheScreen) {
     const std::string& screen;
   };
   const Case cases[] = {
-      {{"/?"}, kUsage},
-      {{"-HeLp", "in.txt", "out.txt"}, kUsage},
+      {{"/?"}, kUsage},          {{"-HeLp", "in.txt", "out.txt"}, kUsage},
       {{"e"}, kUsage},  // a piece of HELP
-      {{" "}, kUsage},
-      {{"/e"}, kExamples},
+      {{" "}, kUsage},           {{"/e"}, kExamples},
       {{"-E", "/?"}, kExamples},
   };
   for (const Case& c : cases) {

@@ -37,13 +37,19 @@ std::string ErrorText(const RunResult& r) {
 }
 
 std::vector<std::string> SimpleJobLines(int read, int written) {
-  return {kMemoryLine, "Reading...", std::to_string(read) + " record(s) read.", "Sorting/Writing to file 0...",
-          "Begin 5-way merging files 0-0...", std::to_string(written) + " record(s) written."};
+  return {kMemoryLine,
+          "Reading...",
+          std::to_string(read) + " record(s) read.",
+          "Sorting/Writing to file 0...",
+          "Begin 5-way merging files 0-0...",
+          std::to_string(written) + " record(s) written."};
 }
 
 class SortJob : public ::testing::Test {
  protected:
-  RunResult Run(const std::vector<std::string>& args) { return RunQuarnIn(dir.Path().string(), args); }
+  RunResult Run(const std::vector<std::string>& args) {
+    return RunQuarnIn(dir.Path().string(), args);
+  }
   // Runs the options with in.txt and out.txt as the two file names.
   RunResult RunSort(std::vector<std::string> options) {
     options.push_back("in.txt");
@@ -77,13 +83,27 @@ TEST_F(SortJob, KeysAndOptions) {
       {"a shorter record sorts first", "ab\nabc\na\n", {}, "a\r\nab\r\nabc\r\n"},
       {"empty records are records", "b\n\na\n\n", {}, "\r\n\r\na\r\nb\r\n"},
       {"case-sensitive column", "x20\ny10\nz30\n", {"/S=2,2"}, "y10\r\nx20\r\nz30\r\n"},
-      {"upper case before lower", "abc1\nABC2\naBc3\nabd\n", {"/S=1,3"}, "ABC2\r\naBc3\r\nabc1\r\nabd\r\n"},
+      {"upper case before lower",
+       "abc1\nABC2\naBc3\nabd\n",
+       {"/S=1,3"},
+       "ABC2\r\naBc3\r\nabc1\r\nabd\r\n"},
       // Equal keys come out in the order of the quicksort's exchanges.
-      {"case-insensitive", "abc1\nABC2\naBc3\nabd\n", {"/c=1,3"}, "aBc3\r\nABC2\r\nabc1\r\nabd\r\n"},
-      {"numeric", "  12\n  -5\n 100\n   3\n  -1\n  -0\n   0\n", {"/N=1,4"},
+      {"case-insensitive",
+       "abc1\nABC2\naBc3\nabd\n",
+       {"/c=1,3"},
+       "aBc3\r\nABC2\r\nabc1\r\nabd\r\n"},
+      {"numeric",
+       "  12\n  -5\n 100\n   3\n  -1\n  -0\n   0\n",
+       {"/N=1,4"},
        "  -5\r\n  -1\r\n  -0\r\n   0\r\n   3\r\n  12\r\n 100\r\n"},
-      {"numeric descending", "  12\n  -5\n 100\n   3\n  -1\n", {"/N=1,4-"}, " 100\r\n  12\r\n   3\r\n  -1\r\n  -5\r\n"},
-      {"two keys", "a 10\nb  5\na  7\nb 20\n", {"/S=1,1", "/N=2,3-"}, "a 10\r\na  7\r\nb 20\r\nb  5\r\n"},
+      {"numeric descending",
+       "  12\n  -5\n 100\n   3\n  -1\n",
+       {"/N=1,4-"},
+       " 100\r\n  12\r\n   3\r\n  -1\r\n  -5\r\n"},
+      {"two keys",
+       "a 10\nb  5\na  7\nb 20\n",
+       {"/S=1,1", "/N=2,3-"},
+       "a 10\r\na  7\r\nb 20\r\nb  5\r\n"},
       {"last key to the end", "xxbc\nyyb\nzza\n", {"/S=3,0"}, "zza\r\nyyb\r\nxxbc\r\n"},
       {"header line stays on top", "zz header\nb\na\n", {"/H=1"}, "zz header\r\na\r\nb\r\n"},
       {"more header lines than lines", "b\na\n", {"/H=5"}, "b\r\na\r\n"},
@@ -92,11 +112,24 @@ TEST_F(SortJob, KeysAndOptions) {
       {"/B switches /X off", "a#1\n\nc.3\n", {"/B", "/X=2,$23"}, "a#1\r\nc.3\r\n"},
       {"duplicates dropped", "b\na\nb\na\nc\n", {"/D"}, "a\r\nb\r\nc\r\n"},
       {"fixed-length records", "ccbbaa", {"/F=2"}, "aabbcc"},
-      {"fixed-length record ending in 26 lands last", std::string("zz\x1a" "aaa", 6), {"/F=3", "/D"},
+      {"fixed-length record ending in 26 lands last",
+       std::string("zz\x1a"
+                   "aaa",
+                   6),
+       {"/F=3", "/D"},
        std::string("aaazz\x1a", 6)},
-      {"CSV auto-width string key", "x;b;1\ny;ab;2\nz;c;3\n", {"/V", "/SV=2,1,0"}, "y;ab;2\r\nx;b;1\r\nz;c;3\r\n"},
-      {"CSV auto-width numeric key", "a;100\nb;5\nc;12\n", {"/NV=2,1,0", "/V"}, "b;5\r\nc;12\r\na;100\r\n"},
-      {"CSV with other separator and quote", "1,'b,x'\n2,'a'\n", {"/V=$2C,$27", "/SV=2,1,1"}, "2,'a'\r\n1,'b,x'\r\n"},
+      {"CSV auto-width string key",
+       "x;b;1\ny;ab;2\nz;c;3\n",
+       {"/V", "/SV=2,1,0"},
+       "y;ab;2\r\nx;b;1\r\nz;c;3\r\n"},
+      {"CSV auto-width numeric key",
+       "a;100\nb;5\nc;12\n",
+       {"/NV=2,1,0", "/V"},
+       "b;5\r\nc;12\r\na;100\r\n"},
+      {"CSV with other separator and quote",
+       "1,'b,x'\n2,'a'\n",
+       {"/V=$2C,$27", "/SV=2,1,1"},
+       "2,'a'\r\n1,'b,x'\r\n"},
   };
   for (const Case& c : cases) {
     WriteFile(In(), c.input);
@@ -124,23 +157,36 @@ TEST_F(SortJob, ConsoleLinesOfTheOptions) {
     std::vector<std::string> lines;
   };
   const Case cases[] = {
-      {"empty input", "", {}, {kMemoryLine, "Reading...", "Sorting/Writing to file 0...",
-                               "Begin 5-way merging files 0-0...", "0 record(s) written."}},
-      {"header lines only", "h1\nh2\n", {"/H=2"},
+      {"empty input",
+       "",
+       {},
+       {kMemoryLine, "Reading...", "Sorting/Writing to file 0...",
+        "Begin 5-way merging files 0-0...", "0 record(s) written."}},
+      {"header lines only",
+       "h1\nh2\n",
+       {"/H=2"},
        {kMemoryLine, "Reading...", "2 record(s) read.", "Sorting/Writing to file 0...",
         "Begin 5-way merging files 0-0...", "Processing last file...", "2 record(s) written."}},
-      {"blank and header", "h\n\nb\n \na\n", {"/B", "/H=1", "/W=2", "/M=4096"},
+      {"blank and header",
+       "h\n\nb\n \na\n",
+       {"/B", "/H=1", "/W=2", "/M=4096"},
        {WithProgramThousands("Maximum memory used: 2,097,152 bytes"), "Reading...",
         "5 record(s) read.", "Sorting/Writing to file 0...", "Begin 2-way merging files 0-0...",
         "Processing last file...", "2 empty record(s) discarded.", "3 record(s) written."}},
-      {"duplicates", "b\na\nb\na\nc\n", {"/D"},
+      {"duplicates",
+       "b\na\nb\na\nc\n",
+       {"/D"},
        {kMemoryLine, "Reading...", "5 record(s) read.", "Sorting/Writing to file 0...",
-        "Begin 5-way merging files 0-0...", "Processing last file...", "2 duplicate record(s) ignored.",
-        "3 record(s) written."}},
-      {"header and exclusion", "H\n1\n2x\n3\n4x\n5\n6\n7\n8\n9\n", {"/H=1", "/X=2,x"},
+        "Begin 5-way merging files 0-0...", "Processing last file...",
+        "2 duplicate record(s) ignored.", "3 record(s) written."}},
+      {"header and exclusion",
+       "H\n1\n2x\n3\n4x\n5\n6\n7\n8\n9\n",
+       {"/H=1", "/X=2,x"},
        {kMemoryLine, "Reading...", "10 record(s) read.", "Sorting/Writing to file 0...",
         "Begin 5-way merging files 0-0...", "Processing last file...", "8 record(s) written."}},
-      {"CSV pre-pass", "h;zzzzzzzz\nx;b\ny;ab\n", {"/V", "/H=1", "/SV=2,1,0"},
+      {"CSV pre-pass",
+       "h;zzzzzzzz\nx;b\ny;ab\n",
+       {"/V", "/H=1", "/SV=2,1,0"},
        {"CSV: analyzing max. width of columns to be sorted (header lines excluded)...",
         "2 record(s) analyzed.", "Analyzing CSV file finished.", kMemoryLine, "Reading...",
         "3 record(s) read.", "Sorting/Writing to file 0...", "Begin 5-way merging files 0-0...",
@@ -163,7 +209,8 @@ TEST_F(SortJob, ProgressCountsAreNeverRepeated) {
   auto counts = [](const std::vector<std::string>& all) {
     std::vector<std::string> picked;
     for (const std::string& l : all)
-      if (l.find(" record(s) read.") != std::string::npos || l.find(" record(s) analyzed.") != std::string::npos)
+      if (l.find(" record(s) read.") != std::string::npos ||
+          l.find(" record(s) analyzed.") != std::string::npos)
         picked.push_back(l);
     return picked;
   };
@@ -177,8 +224,10 @@ TEST_F(SortJob, ProgressCountsAreNeverRepeated) {
       {1000, {}, {"1000 record(s) read."}},
       {1001, {}, {"1000 record(s) read.", "1001 record(s) read."}},
       {1000, {"/V", "/SV=1,1,0"}, {"1000 record(s) analyzed.", "1000 record(s) read."}},
-      {1500, {"/V", "/SV=1,1,0"},
-       {"1000 record(s) analyzed.", "1500 record(s) analyzed.", "1000 record(s) read.", "1500 record(s) read."}},
+      {1500,
+       {"/V", "/SV=1,1,0"},
+       {"1000 record(s) analyzed.", "1500 record(s) analyzed.", "1000 record(s) read.",
+        "1500 record(s) read."}},
   };
   for (const Case& c : cases) {
     WriteFile(In(), lines(c.records));
@@ -240,25 +289,45 @@ TEST_F(SortJob, FatalErrors) {
   };
   const Case cases[] = {
       {"one file name", "a\n", {"in.txt"}, "No input file indicated"},
-      {"merge ways out of range", "a\n", {"/W=9", "in.txt", "out.txt"}, "Invalid n-way-merge value /W="},
+      {"merge ways out of range",
+       "a\n",
+       {"/W=9", "in.txt", "out.txt"},
+       "Invalid n-way-merge value /W="},
       {"unknown option", "a\n", {"/Z=1", "in.txt", "out.txt"}, "Invalid argument Z"},
-      {"length 0 not last", "abcdefgh\n", {"/S=1,0", "/S=5,3", "in.txt", "out.txt"},
+      {"length 0 not last",
+       "abcdefgh\n",
+       {"/S=1,0", "/S=5,3", "in.txt", "out.txt"},
        "length = 0 only valid for last non-numeric key specification"},
-      {"numeric length 0", "abcdefgh\n", {"/N=1,0", "in.txt", "out.txt"},
+      {"numeric length 0",
+       "abcdefgh\n",
+       {"/N=1,0", "in.txt", "out.txt"},
        "length = 0 only valid for last non-nemeric key specification"},
       {"missing input", "", {"missing.txt", "out.txt"}, "File missing.txt not found"},
       {"input is a directory", "", {".", "out.txt"}, "File . not found"},
-      {"record too short for From", "abcdefgh\nab\n", {"/S=5,3", "in.txt", "out.txt"},
+      {"record too short for From",
+       "abcdefgh\nab\n",
+       {"/S=5,3", "in.txt", "out.txt"},
        "Illegal sort field: From=5 beyond end of line: \r\nab"},
-      {"record too short for Len", "abcdefgh\nabcdef\n", {"/S=5,3", "in.txt", "out.txt"},
+      {"record too short for Len",
+       "abcdefgh\nabcdef\n",
+       {"/S=5,3", "in.txt", "out.txt"},
        "Illegal sort field: Len=3 beyond end of line: \r\nabcdef"},
-      {"From below 1", "abcdefgh\n", {"/S=0,3", "in.txt", "out.txt"},
+      {"From below 1",
+       "abcdefgh\n",
+       {"/S=0,3", "in.txt", "out.txt"},
        "Illegal sort field: From=0 before start of line: \r\nabcdefgh"},
-      {"CSV record that cannot be split", "a;b\n\"a\"b;c\n", {"/V", "/SV=1,1,1", "in.txt", "out.txt"},
-       "Error Parsing CSV record: End of quotation sign not followed by separator\r\nColumn 4 in line:\r\n\"a\"b;c"},
-      {"CSV field missing", "a;b;c\n", {"/V", "/SV=4,1,2", "in.txt", "out.txt"},
+      {"CSV record that cannot be split",
+       "a;b\n\"a\"b;c\n",
+       {"/V", "/SV=1,1,1", "in.txt", "out.txt"},
+       "Error Parsing CSV record: End of quotation sign not followed by separator\r\nColumn 4 in "
+       "line:\r\n\"a\"b;c"},
+      {"CSV field missing",
+       "a;b;c\n",
+       {"/V", "/SV=4,1,2", "in.txt", "out.txt"},
        "4-th CSV field separated with comma char #59 doesn't exist in line:\r\na;b;c"},
-      {"CSV pre-pass with line number", "h\na;b\nc\n", {"/V", "/H=1", "/SV=2,1,0", "in.txt", "out.txt"},
+      {"CSV pre-pass with line number",
+       "h\na;b\nc\n",
+       {"/V", "/H=1", "/SV=2,1,0", "in.txt", "out.txt"},
        "not enough fields; field 2 not present in line 3\r\nc"},
   };
   for (const Case& c : cases) {
@@ -304,7 +373,8 @@ TEST_F(SortJob, RecordFileErrorsEndWithExitCode217) {
   EXPECT_EQ(r.exitCode, 217);
   std::vector<std::string> lines = SplitLines(ErrorText(r));
   ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(lines.back(), "Unhandled exception (I/O error): Not a text file or line exceeds buffer size");
+  EXPECT_EQ(lines.back(),
+            "Unhandled exception (I/O error): Not a text file or line exceeds buffer size");
 
   WriteFile(In(), "abcd");
   r = Run({"/F=3", "in.txt", "out.txt"});
@@ -371,8 +441,8 @@ ModelJob RunModel(const std::vector<std::string>& records, long long limit, int 
   size_t first = 0, lastRun = runs.size() - 1;
   while (first < lastRun) {
     size_t groupLast = std::min(first + static_cast<size_t>(ways) - 1, lastRun);
-    job.lines.push_back("Merging files " + std::to_string(first) + " - " + std::to_string(groupLast) +
-                        " into " + std::to_string(runs.size()));
+    job.lines.push_back("Merging files " + std::to_string(first) + " - " +
+                        std::to_string(groupLast) + " into " + std::to_string(runs.size()));
     std::vector<size_t> pos(groupLast - first + 1, 0);
     std::vector<std::string> merged;
     for (;;) {
@@ -380,7 +450,9 @@ ModelJob RunModel(const std::vector<std::string>& records, long long limit, int 
       for (size_t k = 0; k < pos.size(); ++k) {
         const auto& run = runs[first + k];
         if (pos[k] == run.size()) continue;
-        if (best < 0 || keyOf(run[pos[k]]) < keyOf(runs[first + static_cast<size_t>(best)][pos[static_cast<size_t>(best)]]))
+        if (best < 0 ||
+            keyOf(run[pos[k]]) <
+                keyOf(runs[first + static_cast<size_t>(best)][pos[static_cast<size_t>(best)]]))
           best = static_cast<long>(k);
       }
       if (best < 0) break;
@@ -436,8 +508,20 @@ TEST_F(SortJob, ManyRunsMatchThePlainModel) {
   const Case cases[] = {
       {"whole records, 5 ways", 30000, {"/M=0"}, 1048576, 5, false, whole},
       {"ties on two bytes, 2 ways", 40000, {"/M=0", "/W=2", "/S=1,2"}, 1048576, 2, false, firstTwo},
-      {"descending, 3 ways", 80000, {"/M=-5", "/W=3", "/S=1,2-"}, 1048576, 3, false, firstTwoDescending},
-      {"case-insensitive with duplicates", 60000, {"/M=0", "/C=1,3", "/D"}, 1048576, 5, true, foldedThree},
+      {"descending, 3 ways",
+       80000,
+       {"/M=-5", "/W=3", "/S=1,2-"},
+       1048576,
+       3,
+       false,
+       firstTwoDescending},
+      {"case-insensitive with duplicates",
+       60000,
+       {"/M=0", "/C=1,3", "/D"},
+       1048576,
+       5,
+       true,
+       foldedThree},
       {"two merge steps", 125000, {"/M=0", "/S=1,2"}, 1048576, 5, false, firstTwo},
   };
   std::mt19937 rng(12345);

@@ -26,13 +26,13 @@ class CaptureFatalErrors {
 
 // Runs `statement` and yields the FatalError message it raised; fails the
 // test when it raised none.
-#define EXPECT_FATAL(statement, expected)                                   \
-  do {                                                                      \
-    testing_support::CaptureFatalErrors capture_;                           \
-    try {                                                                   \
-      statement;                                                            \
-      ADD_FAILURE() << "no fatal error from: " #statement;                  \
-    } catch (const testing_support::FatalErrorRaised& raised_) {            \
-      EXPECT_EQ(raised_.Message, expected) << "from: " #statement;          \
-    }                                                                       \
+#define EXPECT_FATAL(statement, expected)                          \
+  do {                                                             \
+    testing_support::CaptureFatalErrors capture_;                  \
+    try {                                                          \
+      statement;                                                   \
+      ADD_FAILURE() << "no fatal error from: " #statement;         \
+    } catch (const testing_support::FatalErrorRaised& raised_) {   \
+      EXPECT_EQ(raised_.Message, expected) << "from: " #statement; \
+    }                                                              \
   } while (0)

@@ -18,7 +18,8 @@ namespace testing_support {
 enum class FaultOp { kOpen, kCreate, kRead, kWrite, kClose, kRename, kRemove, kCount };
 
 inline const char* FaultOpName(FaultOp op) {
-  static const char* const kNames[] = {"open", "create", "read", "write", "close", "rename", "remove"};
+  static const char* const kNames[] = {"open",  "create", "read",  "write",
+                                       "close", "rename", "remove"};
   return kNames[static_cast<int>(op)];
 }
 
@@ -60,7 +61,8 @@ class FaultEnv : public platform::Env {
     return Wrap(real_.Create(name, mode, error));
   }
   platform::Status RemoveFile(const std::string& name) override {
-    if (Hit(FaultOp::kRemove)) return platform::Status::Failure("Cannot delete file \"" + name + "\": " + error_);
+    if (Hit(FaultOp::kRemove))
+      return platform::Status::Failure("Cannot delete file \"" + name + "\": " + error_);
     return real_.RemoveFile(name);
   }
   platform::Status RenameNoReplace(const std::string& from, const std::string& to) override {
@@ -82,7 +84,8 @@ class FaultEnv : public platform::Env {
  private:
   class FaultFile : public platform::File {
    public:
-    FaultFile(FaultEnv& env, std::unique_ptr<platform::File> real) : env_(env), real_(std::move(real)) {}
+    FaultFile(FaultEnv& env, std::unique_ptr<platform::File> real)
+        : env_(env), real_(std::move(real)) {}
     std::int64_t Read(void* buffer, std::int64_t size) override {
       {
         std::lock_guard<std::mutex> lock(env_.mutex_);
@@ -141,7 +144,8 @@ class FaultEnv : public platform::Env {
     return std::make_unique<FaultFile>(*this, std::move(file));
   }
   platform::Status RenameFailure(const std::string& from, const std::string& to) const {
-    return platform::Status::Failure("Cannot rename file \"" + from + "\" to \"" + to + "\": " + error_);
+    return platform::Status::Failure("Cannot rename file \"" + from + "\" to \"" + to +
+                                     "\": " + error_);
   }
 
   platform::Env& real_;

@@ -1,5 +1,3 @@
-#include "frontend/driver.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +9,7 @@
 
 #include "csv/csv_parser.h"
 #include "frontend/console.h"
+#include "frontend/driver.h"
 #include "recordfile/text_file.h"
 #include "sortengine/callback.h"
 #include "tests/test_support.h"
@@ -19,9 +18,12 @@ namespace {
 
 const char* ScreenName(TRequestedScreen Screen) {
   switch (Screen) {
-    case TRequestedScreen::None: return "none";
-    case TRequestedScreen::Usage: return "usage";
-    case TRequestedScreen::Examples: return "examples";
+    case TRequestedScreen::None:
+      return "none";
+    case TRequestedScreen::Usage:
+      return "usage";
+    case TRequestedScreen::Examples:
+      return "examples";
   }
   return "?";
 }
@@ -159,11 +161,16 @@ struct StandInSorter {
     LastCommandLine = CommandLine;
     if (OnCallBackStr) OnCallBackStr("Reading...");
     switch (End) {
-      case JobEnd::Normally: return;
-      case JobEnd::IOError: throw TQxIOError("Cannot read file \"in.txt\"");
-      case JobEnd::Abort: throw TQxAbort("bad record length");
-      case JobEnd::CsvError: throw TCsvError("csv trouble");
-      case JobEnd::OutOfMemory: throw std::bad_alloc();
+      case JobEnd::Normally:
+        return;
+      case JobEnd::IOError:
+        throw TQxIOError("Cannot read file \"in.txt\"");
+      case JobEnd::Abort:
+        throw TQxAbort("bad record length");
+      case JobEnd::CsvError:
+        throw TCsvError("csv trouble");
+      case JobEnd::OutOfMemory:
+        throw std::bad_alloc();
     }
   }
 };

@@ -1,5 +1,3 @@
-#include "platform/platform.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/platform.h"
 #include "tests/os_support.h"
 #include "tests/test_support.h"
 
@@ -143,8 +142,10 @@ TEST_F(PlatformTest, FreshFilesReplaceALeftoverFileAndStopAtWhatCannotBeRemoved)
 TEST_F(PlatformTest, UniqueSiblingsAreNewFilesBesideTheName) {
   WriteFile(a_, "keep");
   std::string error;
-  std::unique_ptr<platform::File> first = env_.Create(a_, platform::CreateMode::kUniqueSibling, error);
-  std::unique_ptr<platform::File> second = env_.Create(a_, platform::CreateMode::kUniqueSibling, error);
+  std::unique_ptr<platform::File> first =
+      env_.Create(a_, platform::CreateMode::kUniqueSibling, error);
+  std::unique_ptr<platform::File> second =
+      env_.Create(a_, platform::CreateMode::kUniqueSibling, error);
   ASSERT_NE(first, nullptr);
   ASSERT_NE(second, nullptr);
   EXPECT_NE(first->Name(), second->Name());
@@ -153,7 +154,8 @@ TEST_F(PlatformTest, UniqueSiblingsAreNewFilesBesideTheName) {
     EXPECT_TRUE(Exists(made->Name()));
   }
   EXPECT_EQ(ReadFile(a_), "keep");
-  EXPECT_EQ(env_.Create(dir_.File("no/such"), platform::CreateMode::kUniqueSibling, error), nullptr);
+  EXPECT_EQ(env_.Create(dir_.File("no/such"), platform::CreateMode::kUniqueSibling, error),
+            nullptr);
   EXPECT_EQ(error, SystemErrorText(SystemError::kNoSuchDirectory));
 }
 
@@ -181,13 +183,15 @@ TEST_F(PlatformTest, InspectAndSameFileCompareIdentities) {
 
 TEST_F(PlatformTest, DirectoryLockMakesTheNextHolderWait) {
   std::string error;
-  auto first = env_.LockDirectory(dir_.Path().string(), [] {}, error);
+  auto first = env_.LockDirectory(
+      dir_.Path().string(), [] {}, error);
   ASSERT_NE(first, nullptr) << error;
   std::atomic<bool> waited{false};
   std::atomic<bool> locked{false};
   std::thread second([&] {
     std::string e;
-    auto lock = env_.LockDirectory(dir_.Path().string(), [&] { waited = true; }, e);
+    auto lock = env_.LockDirectory(
+        dir_.Path().string(), [&] { waited = true; }, e);
     locked = lock != nullptr;
   });
   while (!waited) std::this_thread::yield();
@@ -198,7 +202,8 @@ TEST_F(PlatformTest, DirectoryLockMakesTheNextHolderWait) {
   // Another directory is not affected.
   testing_support::TempDir other;
   bool otherWaited = false;
-  auto lock = env_.LockDirectory(other.Path().string(), [&] { otherWaited = true; }, error);
+  auto lock = env_.LockDirectory(
+      other.Path().string(), [&] { otherWaited = true; }, error);
   EXPECT_NE(lock, nullptr);
   EXPECT_FALSE(otherWaited);
 }
@@ -238,7 +243,8 @@ TEST(PlatformTempDirectory, HonoursTmpdirAndEndsInTheSeparator) {
       setenv("TMPDIR", c.tmpdir, 1);
     else
       unsetenv("TMPDIR");
-    EXPECT_EQ(platform::TempDirectory(), c.expected) << "TMPDIR=" << (c.tmpdir ? c.tmpdir : "(unset)");
+    EXPECT_EQ(platform::TempDirectory(), c.expected)
+        << "TMPDIR=" << (c.tmpdir ? c.tmpdir : "(unset)");
   }
 }
 #else

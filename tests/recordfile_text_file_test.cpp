@@ -1,5 +1,3 @@
-#include "recordfile/text_file.h"
-
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -10,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "recordfile/text_file.h"
 #include "tests/os_support.h"
 #include "tests/test_support.h"
 
@@ -32,7 +31,10 @@ std::string Show(const std::string& bytes) {
     std::size_t run = 1;
     while (i + run < bytes.size() && bytes[i + run] == bytes[i]) ++run;
     const char c = bytes[i];
-    std::string one = c == '\r' ? "<CR>" : c == '\n' ? "<LF>" : c == 26 ? "<26>" : std::string(1, c);
+    std::string one = c == '\r'   ? "<CR>"
+                      : c == '\n' ? "<LF>"
+                      : c == 26   ? "<26>"
+                                  : std::string(1, c);
     if (run > 3) {
       out += one + "{" + std::to_string(run) + "}";
     } else {
@@ -240,8 +242,8 @@ TEST_F(TextFileTest, LongLinesAtEveryBufferPosition) {
       ReadResult expected{Records(lines, ""), c.error};
       expected.records.insert(expected.records.end(), c.expected.begin(), c.expected.end());
       const ReadResult got = Read(Repeat('\n', lines) + c.tail);
-      ASSERT_EQ(Show(got), Show(expected)) << "tail: " << Show(c.tail) << " after " << lines
-                                           << " empty lines";
+      ASSERT_EQ(Show(got), Show(expected))
+          << "tail: " << Show(c.tail) << " after " << lines << " empty lines";
     }
   }
 }
@@ -283,7 +285,8 @@ Records SplitLines(std::string bytes, bool applyEofMarker) {
       out.push_back(current);
       current.clear();
       open = false;
-      if (i + 1 < bytes.size() && bytes[i + 1] != c && (bytes[i + 1] == '\r' || bytes[i + 1] == '\n'))
+      if (i + 1 < bytes.size() && bytes[i + 1] != c &&
+          (bytes[i + 1] == '\r' || bytes[i + 1] == '\n'))
         ++i;
     } else {
       current += c;
@@ -391,8 +394,8 @@ TEST_F(TextFileTest, FixedLengthRecordsWhereverTheBufferStarts) {
       expected.error = c.error;
       for (std::int64_t buffer : {255, 32768}) {
         ASSERT_EQ(Show(Read(bytes, c.length, buffer, c.applyEofMarker)), Show(expected))
-            << "case: " << Show(c.bytes) << " length " << c.length << " marker "
-            << c.applyEofMarker << " behind " << ahead << " records, buffer " << buffer;
+            << "case: " << Show(c.bytes) << " length " << c.length << " marker " << c.applyEofMarker
+            << " behind " << ahead << " records, buffer " << buffer;
       }
     }
   }
@@ -451,10 +454,12 @@ TEST_F(TextFileTest, RandomFixedLengthFilesSplitLikeTheReference) {
 
 TEST_F(TextFileTest, FixedRecordLengthLimitIsBufferSizeLessOne) {
   const std::string big = Repeat('x', 32767) + Repeat('y', 32767);
-  EXPECT_EQ(Show(Read(big, 32767, 32768)), Show(ReadResult{{Repeat('x', 32767), Repeat('y', 32767)}, ""}));
+  EXPECT_EQ(Show(Read(big, 32767, 32768)),
+            Show(ReadResult{{Repeat('x', 32767), Repeat('y', 32767)}, ""}));
   EXPECT_EQ(Show(Read(big, 32768, 32768)),
             Show(ReadResult{{}, "Record too large (exceeds buffer size)"}));
-  EXPECT_EQ(Show(Read(big, 255, 255)), Show(ReadResult{{}, "Record too large (exceeds buffer size)"}));
+  EXPECT_EQ(Show(Read(big, 255, 255)),
+            Show(ReadResult{{}, "Record too large (exceeds buffer size)"}));
 }
 
 // ------------------------------------------------------ Prepare and OpenRead

@@ -71,21 +71,24 @@ class FailureTable : public ::testing::Test {
   std::string Dups() const { return dir_.File("dups.txt"); }
 
   void ResetFiles() {
-    for (const auto& e : std::filesystem::directory_iterator(dir_.Path())) std::filesystem::remove_all(e.path());
+    for (const auto& e : std::filesystem::directory_iterator(dir_.Path()))
+      std::filesystem::remove_all(e.path());
     WriteFile(In(), input_);
     WriteFile(Out(), kOldOutput);
   }
 
   std::string CommandLine(const std::string& output) const {
-    return "/H=2\t/S=1,2\t/D=" + Dups() + "\t/M=0\t/W=2\t/T=" + dir_.Path().string() + "\t" + In() + "\t" + output;
+    return "/H=2\t/S=1,2\t/D=" + Dups() + "\t/M=0\t/W=2\t/T=" + dir_.Path().string() + "\t" + In() +
+           "\t" + output;
   }
 
   // The records of Name sorted by key with all of the input's records, or
   // a failure saying why not.
   ::testing::AssertionResult HoldsAllRecordsSorted(const std::string& name) const {
     std::vector<std::string> lines = Lines(ReadFile(name));
-    if (!std::is_sorted(lines.begin(), lines.end(),
-                        [](const std::string& a, const std::string& b) { return a.substr(0, 2) < b.substr(0, 2); }))
+    if (!std::is_sorted(lines.begin(), lines.end(), [](const std::string& a, const std::string& b) {
+          return a.substr(0, 2) < b.substr(0, 2);
+        }))
       return ::testing::AssertionFailure() << name << " is not in key order";
     std::vector<std::string> expected = records_;
     std::sort(lines.begin(), lines.end());
@@ -112,7 +115,8 @@ class FailureTable : public ::testing::Test {
       // Reads fail after a byte count, taken at 80 points spread over all
       // the bytes read (a step not a multiple of the buffer size).
       const std::int64_t step = op == FaultOp::kRead ? clean.Count(op) / 80 + 1 : 1;
-      const std::string error = op == FaultOp::kWrite ? "No space left on device" : "Input/output error";
+      const std::string error =
+          op == FaultOp::kWrite ? "No space left on device" : "Input/output error";
       for (std::int64_t n = op == FaultOp::kRead ? 0 : 1; n <= clean.Count(op); n += step) {
         SCOPED_TRACE(std::string(FaultOpName(op)) + " #" + std::to_string(n));
         ResetFiles();
@@ -135,7 +139,8 @@ class FailureTable : public ::testing::Test {
         const std::string kept = "the sorted records remain in \"";
         const std::size_t at = r.message.find(kept);
         if (at != std::string::npos) {
-          const std::string name = r.message.substr(at + kept.size(), r.message.size() - at - kept.size() - 1);
+          const std::string name =
+              r.message.substr(at + kept.size(), r.message.size() - at - kept.size() - 1);
           EXPECT_TRUE(HoldsAllRecordsSorted(name)) << r.message;
         }
         for (const auto& e : std::filesystem::directory_iterator(dir_.Path()))

@@ -1,5 +1,3 @@
-#include "sortengine/sort_keys.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,6 +6,7 @@
 #include <vector>
 
 #include "cmdline/sort_parser.h"
+#include "sortengine/sort_keys.h"
 #include "tests/fatal_capture.h"
 
 namespace {
@@ -140,61 +139,142 @@ TEST_F(SortKeys, BadRecordsStopWithExactMessages) {
   const std::string beforeCsv = " before start of CSV field (enclosed by -><-):" + CRLF + "->";
   const std::string follows = "<-" + CRLF + "Line follows:" + CRLF;
   const std::vector<ErrorCase> cases = {
-      {"1: From beyond end", false, "abc", {Col(4, 1)},
+      {"1: From beyond end",
+       false,
+       "abc",
+       {Col(4, 1)},
        "Illegal sort field: From=4 beyond end of line: " + CRLF + "abc"},
-      {"1: empty record", false, "", {Col(1, 1)},
+      {"1: empty record",
+       false,
+       "",
+       {Col(1, 1)},
        "Illegal sort field: From=1 beyond end of line: " + CRLF},
-      {"1: Len 0 one past the end", false, "abc", {Col(4, 0)},
+      {"1: Len 0 one past the end",
+       false,
+       "abc",
+       {Col(4, 0)},
        "Illegal sort field: From=4 beyond end of line: " + CRLF + "abc"},
-      {"1: negative Len does not skip the From check", false, "abc", {Col(5, -1)},
+      {"1: negative Len does not skip the From check",
+       false,
+       "abc",
+       {Col(5, -1)},
        "Illegal sort field: From=5 beyond end of line: " + CRLF + "abc"},
-      {"1: in the second key", false, "abcdef", {Col(1, 2), Col(7, 1)},
+      {"1: in the second key",
+       false,
+       "abcdef",
+       {Col(1, 2), Col(7, 1)},
        "Illegal sort field: From=7 beyond end of line: " + CRLF + "abcdef"},
-      {"2: one byte short", false, "abcd", {Col(3, 3)},
+      {"2: one byte short",
+       false,
+       "abcd",
+       {Col(3, 3)},
        "Illegal sort field: Len=3 beyond end of line: " + CRLF + "abcd"},
-      {"2: no overflow", false, "abc", {Col(2, INT_MAX)},
+      {"2: no overflow",
+       false,
+       "abc",
+       {Col(2, INT_MAX)},
        "Illegal sort field: Len=2147483647 beyond end of line: " + CRLF + "abc"},
-      {"3: text after closing quote", true, "'a'b;c", {Csv(2, 1, 1)},
+      {"3: text after closing quote",
+       true,
+       "'a'b;c",
+       {Csv(2, 1, 1)},
        "Error Parsing CSV record: " + notFollowed + CRLF + "Column 4 in line:" + CRLF + "'a'b;c"},
-      {"3: open quote", true, "x;'ab", {Csv(2, 1, 1)},
+      {"3: open quote",
+       true,
+       "x;'ab",
+       {Csv(2, 1, 1)},
        "Error Parsing CSV record: Quote error" + CRLF + "Column 5 in line:" + CRLF + "x;'ab"},
-      {"4: too few fields", true, "a;b;c", {Csv(4, 1, 2)},
+      {"4: too few fields",
+       true,
+       "a;b;c",
+       {Csv(4, 1, 2)},
        "4-th CSV field separated with comma char #59 doesn't exist in line:" + CRLF + "a;b;c"},
-      {"4: trailing separator has no empty field", true, "a;b;", {Csv(3, 1, 1)},
+      {"4: trailing separator has no empty field",
+       true,
+       "a;b;",
+       {Csv(3, 1, 1)},
        "3-th CSV field separated with comma char #59 doesn't exist in line:" + CRLF + "a;b;"},
-      {"4: empty record has no field", true, "", {Csv(1, 1, 1)},
+      {"4: empty record has no field",
+       true,
+       "",
+       {Csv(1, 1, 1)},
        "1-th CSV field separated with comma char #59 doesn't exist in line:" + CRLF},
-      {"4: field number 0", true, "a;b", {Csv(0, 1, 1)},
+      {"4: field number 0",
+       true,
+       "a;b",
+       {Csv(0, 1, 1)},
        "0-th CSV field separated with comma char #59 doesn't exist in line:" + CRLF + "a;b"},
-      {"5: From beyond value", true, "ab;c", {Csv(1, 3, 1)},
+      {"5: From beyond value",
+       true,
+       "ab;c",
+       {Csv(1, 3, 1)},
        "Illegal sort field: From=3" + beyondCsv + "ab" + follows + "ab;c"},
-      {"5: auto width at 2, one-byte value", true, "x;z", {Auto(1, 2, 3)},
+      {"5: auto width at 2, one-byte value",
+       true,
+       "x;z",
+       {Auto(1, 2, 3)},
        "Illegal sort field: From=2" + beyondCsv + "x" + follows + "x;z"},
-      {"5: auto width at 1, field empty everywhere", true, "a;;c", {Auto(2, 1, 0)},
+      {"5: auto width at 1, field empty everywhere",
+       true,
+       "a;;c",
+       {Auto(2, 1, 0)},
        "Illegal sort field: From=1" + beyondCsv + follows + "a;;c"},
-      {"6: Len beyond value", true, "abc;d", {Csv(1, 2, 3)},
+      {"6: Len beyond value",
+       true,
+       "abc;d",
+       {Csv(1, 2, 3)},
        "Illegal sort field: From=2, Len=3: Len goes beyond end of CSV field: " + CRLF + "abc"},
-      {"6: no overflow", true, "abc;d", {Csv(1, 2, INT_MAX)},
+      {"6: no overflow",
+       true,
+       "abc;d",
+       {Csv(1, 2, INT_MAX)},
        "Illegal sort field: From=2, Len=2147483647: Len goes beyond end of CSV field: " + CRLF +
            "abc"},
       // From below 1 never reads in front of the record or value.
-      {"column From 0", false, "abc", {Col(0, 2)},
+      {"column From 0",
+       false,
+       "abc",
+       {Col(0, 2)},
        "Illegal sort field: From=0 before start of line: " + CRLF + "abc"},
-      {"column From 0, Len 0", false, "abc", {Col(0, 0)},
+      {"column From 0, Len 0",
+       false,
+       "abc",
+       {Col(0, 0)},
        "Illegal sort field: From=0 before start of line: " + CRLF + "abc"},
-      {"column From 0, empty record", false, "", {Col(0, 1)},
+      {"column From 0, empty record",
+       false,
+       "",
+       {Col(0, 1)},
        "Illegal sort field: From=0 before start of line: " + CRLF},
-      {"column From negative, negative Len", false, "abc", {Col(-3, -1)},
+      {"column From negative, negative Len",
+       false,
+       "abc",
+       {Col(-3, -1)},
        "Illegal sort field: From=-3 before start of line: " + CRLF + "abc"},
-      {"column extremes", false, "abc", {Col(INT_MIN, INT_MAX)},
+      {"column extremes",
+       false,
+       "abc",
+       {Col(INT_MIN, INT_MAX)},
        "Illegal sort field: From=-2147483648 before start of line: " + CRLF + "abc"},
-      {"CSV From 0", true, "abc;d", {Csv(1, 0, 2)},
+      {"CSV From 0",
+       true,
+       "abc;d",
+       {Csv(1, 0, 2)},
        "Illegal sort field: From=0" + beforeCsv + "abc" + follows + "abc;d"},
-      {"CSV From 0, auto width", true, "ab;d", {Auto(1, 0, 5)},
+      {"CSV From 0, auto width",
+       true,
+       "ab;d",
+       {Auto(1, 0, 5)},
        "Illegal sort field: From=0" + beforeCsv + "ab" + follows + "ab;d"},
-      {"CSV From negative, empty value", true, ";d", {Auto(1, -1, 0, 'N')},
+      {"CSV From negative, empty value",
+       true,
+       ";d",
+       {Auto(1, -1, 0, 'N')},
        "Illegal sort field: From=-1" + beforeCsv + follows + ";d"},
-      {"CSV extremes", true, "abc;d", {Csv(2, INT_MIN, INT_MAX)},
+      {"CSV extremes",
+       true,
+       "abc;d",
+       {Csv(2, INT_MIN, INT_MAX)},
        "Illegal sort field: From=-2147483648" + beforeCsv + "d" + follows + "abc;d"},
   };
   for (const auto& c : cases) {
@@ -220,8 +300,7 @@ TEST_F(SortKeys, SeparatorCodeInMessageIsDecimal) {
 }
 
 TEST_F(SortKeys, NumericOrder) {
-  const std::vector<std::string> ordered = {"  -5", "  -1", "  -0", "   0",
-                                            "   3", "  12", "+100"};
+  const std::vector<std::string> ordered = {"  -5", "  -1", "  -0", "   0", "   3", "  12", "+100"};
   std::vector<std::string> shuffled = {"   3", "+100", "  -0", "  -5", "   0", "  12", "  -1"};
 
   TSortSpecs ascending{Col(1, 4, 'N')};
@@ -244,8 +323,12 @@ TEST_F(SortKeys, NumericRewriting) {
   };
   const Case cases[] = {
       {"", "\xFF"},
-      {" +12", "\xFF" "0012"},
-      {"1.5", "\xFF" "1.5"},
+      {" +12",
+       "\xFF"
+       "0012"},
+      {"1.5",
+       "\xFF"
+       "1.5"},
       // A minus anywhere makes the number negative; its digits are inverted.
       {"12-", std::string(1, '\0') + InvertBytes("120")},
       {"2012-03", std::string(1, '\0') + InvertBytes("2012003")},
@@ -255,7 +338,8 @@ TEST_F(SortKeys, NumericRewriting) {
 
   // 12- sorts with the negatives.
   TSortSpecs specs{Col(1, 3, 'N')};
-  EXPECT_EQ(SortByKey({"  5", "12-", " -1"}, specs), (std::vector<std::string>{"12-", " -1", "  5"}));
+  EXPECT_EQ(SortByKey({"  5", "12-", " -1"}, specs),
+            (std::vector<std::string>{"12-", " -1", "  5"}));
 }
 
 TEST_F(SortKeys, CaseInsensitiveKeys) {
@@ -297,8 +381,12 @@ TEST_F(SortKeys, Tables) {
   EXPECT_EQ(FoldTable[0xE9], 0xC9);
   EXPECT_EQ(FoldTable[0xF7], 0xF7);
   EXPECT_EQ(FoldTable[0xFF], 0x9F);
-  EXPECT_EQ(Hex(FoldCase("\xE9\xF7\xFF" "a1")), Hex("\xC9\xF7\x9F" "A1"));
-  EXPECT_EQ(Hex(InvertBytes(std::string("\0\x01\x80\xFF", 4))), Hex(std::string("\xFF\xFE\x7F\0", 4)));
+  EXPECT_EQ(Hex(FoldCase("\xE9\xF7\xFF"
+                         "a1")),
+            Hex("\xC9\xF7\x9F"
+                "A1"));
+  EXPECT_EQ(Hex(InvertBytes(std::string("\0\x01\x80\xFF", 4))),
+            Hex(std::string("\xFF\xFE\x7F\0", 4)));
   for (int b = 0; b < 256; ++b) ASSERT_EQ(InvertTable[b], 255 - b) << b;
 
   // Folded first, then inverted: 0xFF -> 0x9F -> 0x60.
@@ -314,22 +402,29 @@ TEST_F(SortKeys, CsvKeysCutFromFieldValues) {
   TSortSpecs specs{Csv(3, 2, 2), Csv(1, 1, 1, 'N')};
   UseCsv(specs);
   // Quoted values are unwrapped, also after a blank.
-  EXPECT_EQ(ExtractSortKey("7;x; 'abc'", specs), "bc\xFF" "7");
+  EXPECT_EQ(ExtractSortKey("7;x; 'abc'", specs),
+            "bc\xFF"
+            "7");
   EXPECT_EQ(ExtractSortKey("-;x;'q;rs'", specs), std::string(";r") + '\0' + InvertBytes("0"));
   // Only fields up to the highest one used are split: the defect behind
   // field 3 goes unnoticed.
-  EXPECT_EQ(ExtractSortKey("1;x;abc;'u'v;w", specs), "bc\xFF" "1");
+  EXPECT_EQ(ExtractSortKey("1;x;abc;'u'v;w", specs),
+            "bc\xFF"
+            "1");
 
   // The fields of a longer record do not linger for a shorter one.
-  EXPECT_FATAL(ExtractSortKey("1;x", specs),
-               "3-th CSV field separated with comma char #59 doesn't exist in line:" + CRLF + "1;x");
+  EXPECT_FATAL(
+      ExtractSortKey("1;x", specs),
+      "3-th CSV field separated with comma char #59 doesn't exist in line:" + CRLF + "1;x");
 }
 
 TEST_F(SortKeys, AutoWidthPadsToTheMeasuredWidth) {
   // Numbers are padded in front, so their digits line up.
   TSortSpecs numeric{Auto(2, 1, 3, 'N')};
   UseCsv(numeric);
-  EXPECT_EQ(ExtractSortKey("a;5", numeric), "\xFF" "005");
+  EXPECT_EQ(ExtractSortKey("a;5", numeric),
+            "\xFF"
+            "005");
   EXPECT_EQ(SortByKey({"a;100", "b;5", "c;12"}, numeric),
             (std::vector<std::string>{"b;5", "c;12", "a;100"}));
 
@@ -346,7 +441,10 @@ TEST_F(SortKeys, AutoWidthPadsToTheMeasuredWidth) {
   // Further in, the part starts inside the padded value.
   TSortSpecs inner{Auto(1, 2, 3, 'N'), Auto(2, 2, 3)};
   UseCsv(inner);
-  EXPECT_EQ(ExtractSortKey("12;ab", inner), "\xFF" "12" "b ");
+  EXPECT_EQ(ExtractSortKey("12;ab", inner),
+            "\xFF"
+            "12"
+            "b ");
 
   // Descending auto-width: padding is inverted with the value.
   TSortSpecs desc{Auto(1, 1, 3, 'S', false)};

@@ -18,11 +18,11 @@
 #include "tests/test_support.h"
 
 using testing_support::Exists;
+using testing_support::ModelQuickSort;
 using testing_support::ReadFile;
 using testing_support::SystemError;
 using testing_support::SystemErrorText;
 using testing_support::TempDir;
-using testing_support::ModelQuickSort;
 using testing_support::WriteFile;
 
 namespace {
@@ -82,7 +82,8 @@ TEST(QuickSort, SortedAndReversedInputsOfEqualKeys) {
     std::vector<std::string> records, keys;
     for (int i = 0; i < 20000; ++i) {
       records.push_back(std::to_string(i));
-      keys.push_back(variant == 0 ? "same" : std::to_string(variant == 1 ? 100000 + i : 200000 - i));
+      keys.push_back(variant == 0 ? "same"
+                                  : std::to_string(variant == 1 ? 100000 + i : 200000 - i));
     }
     std::vector<std::string> expected = records, modelKeys = keys;
     ModelQuickSort(expected, modelKeys, 0, static_cast<long>(records.size()) - 1);
@@ -134,7 +135,9 @@ class MergeTest : public ::testing::Test {
     merge.TempExt = ".tmp";
     merge.OnCallBackStr = [this](const char* line) { lines.emplace_back(line); };
   }
-  void WriteRun(int number, const std::string& bytes) { WriteFile(merge.TempFileName(number), bytes); }
+  void WriteRun(int number, const std::string& bytes) {
+    WriteFile(merge.TempFileName(number), bytes);
+  }
 
   TempDir dir;
   TQxFileMerge merge;
@@ -152,32 +155,40 @@ TEST_F(MergeTest, RunQueueTable) {
   const Case cases[] = {
       {1, 5, {}},
       {2, 5, {"Merging files 0 - 1 into 2"}},
-      {4, 2, {"Merging files 0 - 1 into 4", "Merging files 2 - 3 into 5", "Merging files 4 - 5 into 6"}},
+      {4,
+       2,
+       {"Merging files 0 - 1 into 4", "Merging files 2 - 3 into 5", "Merging files 4 - 5 into 6"}},
       {6, 5, {"Merging files 0 - 4 into 6", "Merging files 5 - 6 into 7"}},
-      {7, 3, {"Merging files 0 - 2 into 7", "Merging files 3 - 5 into 8", "Merging files 6 - 8 into 9"}},
-      {12, 5, {"Merging files 0 - 4 into 12", "Merging files 5 - 9 into 13", "Merging files 10 - 13 into 14"}},
-      {3, 9, {"Merging files 0 - 2 into 3"}},                                   // more than 5 ways: 5
-      {3, 1, {"Merging files 0 - 1 into 3", "Merging files 2 - 3 into 4"}},     // fewer than 2: 2
+      {7,
+       3,
+       {"Merging files 0 - 2 into 7", "Merging files 3 - 5 into 8", "Merging files 6 - 8 into 9"}},
+      {12,
+       5,
+       {"Merging files 0 - 4 into 12", "Merging files 5 - 9 into 13",
+        "Merging files 10 - 13 into 14"}},
+      {3, 9, {"Merging files 0 - 2 into 3"}},                                // more than 5 ways: 5
+      {3, 1, {"Merging files 0 - 1 into 3", "Merging files 2 - 3 into 4"}},  // fewer than 2: 2
   };
   // One step at a time, and steps side by side where their inputs exist.
   for (int threads : {1, 3})
-  for (const Case& c : cases) {
-    merge.SetThreads(threads);
-    lines.clear();
-    std::string expected;
-    for (int r = 0; r < c.runs; ++r) {
-      const std::string record = std::to_string(100 + r) + "r";
-      WriteRun(r, record + "\r\n");
-      expected += record + "\r\n";
+    for (const Case& c : cases) {
+      merge.SetThreads(threads);
+      lines.clear();
+      std::string expected;
+      for (int r = 0; r < c.runs; ++r) {
+        const std::string record = std::to_string(100 + r) + "r";
+        WriteRun(r, record + "\r\n");
+        expected += record + "\r\n";
+      }
+      const std::string final = dir.File("$Quarn.tmp");
+      ASSERT_TRUE(merge.Merge(final, c.ways, 0, c.runs - 1, noKeyBuilder)) << c.runs << " runs";
+      EXPECT_EQ(lines, c.steps) << c.runs << " runs, " << c.ways << " ways, " << threads
+                                << " threads";
+      EXPECT_EQ(ReadFile(final), expected);
+      // Every run file is gone; only the final file is left.
+      EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
+      std::filesystem::remove(final);
     }
-    const std::string final = dir.File("$Quarn.tmp");
-    ASSERT_TRUE(merge.Merge(final, c.ways, 0, c.runs - 1, noKeyBuilder)) << c.runs << " runs";
-    EXPECT_EQ(lines, c.steps) << c.runs << " runs, " << c.ways << " ways, " << threads << " threads";
-    EXPECT_EQ(ReadFile(final), expected);
-    // Every run file is gone; only the final file is left.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
-    std::filesystem::remove(final);
-  }
 }
 
 TEST_F(MergeTest, EqualKeysComeFromTheLowerRunAndEmptyRunsVanish) {
@@ -226,7 +237,9 @@ TEST_F(MergeTest, FixedLengthRunsEndingInByte26SurviveTheMerge) {
   WriteRun(0, std::string("bb\x1a", 3));
   WriteRun(1, std::string("aa\x1a", 3));
   ASSERT_TRUE(merge.Merge(dir.File("$Quarn.tmp"), 5, 0, 1, noKeyBuilder));
-  EXPECT_EQ(ReadFile(dir.File("$Quarn.tmp")), std::string("aa\x1a" "bb\x1a", 6));
+  EXPECT_EQ(ReadFile(dir.File("$Quarn.tmp")), std::string("aa\x1a"
+                                                          "bb\x1a",
+                                                          6));
 }
 
 TEST(TempFileSlot, OpenReadWriteAndRemove) {
