@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "sortengine/run_store.h"
@@ -117,7 +118,7 @@ bool TQxFileMerge::RunStepsSideBySide(const std::vector<TStep>& Steps, std::int6
     const TStep& step = Steps[i];
     DoCallBackStr("Merging files " + std::to_string(step.First) + " - " +
                   std::to_string(step.Last) + " into " + std::to_string(step.Target));
-    workers.emplace_back([&, i, set] {
+    auto run = [&, i, set] {
       bool ok = false;
       std::exception_ptr error;
       try {
@@ -135,7 +136,12 @@ bool TQxFileMerge::RunStepsSideBySide(const std::vector<TStep>& Steps, std::int6
       }
       setFree[static_cast<std::size_t>(set)] = true;
       changed.notify_all();
-    });
+    };
+    try {
+      workers.emplace_back(run);
+    } catch (const std::system_error&) {
+      run();  // no thread to be had: the step runs here
+    }
   }
   for (std::thread& worker : workers) worker.join();
   // The first step in queue order that failed speaks for the merge, as it
