@@ -11,6 +11,21 @@ std::size_t TCsvParserState::Scan(std::string_view Line, std::size_t At) {
   return At + 1;
 }
 
+namespace {
+
+// Adds the bytes of Line from At up to the first Stop to the field; returns
+// the index of that Stop, or the line's length when there is none.
+std::size_t CollectUntil(TCsvParser& Parser, std::string_view Line, std::size_t At, char Stop) {
+  const void* hit = std::memchr(Line.data() + At, Stop, Line.size() - At);
+  const std::size_t end =
+      hit != nullptr ? static_cast<std::size_t>(static_cast<const char*>(hit) - Line.data())
+                     : Line.size();
+  if (end > At) Parser.AddChars(At, end);
+  return end;
+}
+
+}  // namespace
+
 // Nothing of the field seen yet: a quotation sign here opens a quoted field.
 void TCsvParserFieldStartState::ProcessChar(char Ch, std::int32_t Pos) {
   if (Ch == Parser->GetQuoteChar()) {
@@ -35,12 +50,8 @@ void TCsvParserScanFieldState::ProcessChar(char Ch, std::int32_t Pos) {
 
 // Everything up to the next separator is data.
 std::size_t TCsvParserScanFieldState::Scan(std::string_view Line, std::size_t At) {
-  const void* hit = std::memchr(Line.data() + At, Parser->GetSeparator(), Line.size() - At);
-  const std::size_t end =
-      hit != nullptr ? static_cast<std::size_t>(static_cast<const char*>(hit) - Line.data())
-                     : Line.size();
-  if (end > At) Parser->AddChars(At, end);
-  if (hit == nullptr) return end;
+  const std::size_t end = CollectUntil(*Parser, Line, At, Parser->GetSeparator());
+  if (end == Line.size()) return end;
   Parser->EndField();
   Parser->SetState(TCsvParser::StateKind::FieldStart);
   return end + 1;
@@ -58,12 +69,8 @@ void TCsvParserScanQuotedState::ProcessChar(char Ch, std::int32_t Pos) {
 
 // Everything up to the next quotation sign is data.
 std::size_t TCsvParserScanQuotedState::Scan(std::string_view Line, std::size_t At) {
-  const void* hit = std::memchr(Line.data() + At, Parser->GetQuoteChar(), Line.size() - At);
-  const std::size_t end =
-      hit != nullptr ? static_cast<std::size_t>(static_cast<const char*>(hit) - Line.data())
-                     : Line.size();
-  if (end > At) Parser->AddChars(At, end);
-  if (hit == nullptr) return end;
+  const std::size_t end = CollectUntil(*Parser, Line, At, Parser->GetQuoteChar());
+  if (end == Line.size()) return end;
   Parser->SetState(TCsvParser::StateKind::EndQuoted);
   return end + 1;
 }

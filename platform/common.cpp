@@ -1,7 +1,24 @@
-// Platform helpers built on the Env interface alone, shared by every system.
+// Platform helpers shared by every system: those built on the Env interface
+// alone, and the console through the C library's streams (each system's
+// file sets the streams up as it needs, e.g. binary mode on Windows).
+#include <cstdio>
+
 #include "platform/platform.h"
 
 namespace platform {
+
+bool WriteStdout(const char* data, std::size_t size) {
+  return std::fwrite(data, 1, size, stdout) == size;
+}
+
+bool FlushStdout() { return std::fflush(stdout) == 0 && !std::ferror(stdout); }
+
+void ReadStdinLine() {
+  std::fflush(stdout);
+  int c;
+  while ((c = std::getchar()) != EOF && c != '\n') {
+  }
+}
 
 bool SameFile(Env& env, const std::string& a, const std::string& b) {
   const FileInfo first = env.Inspect(a);

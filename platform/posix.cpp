@@ -72,19 +72,6 @@ double MonotonicSeconds() {
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
-bool WriteStdout(const char* data, std::size_t size) {
-  return fwrite(data, 1, size, stdout) == size;
-}
-
-bool FlushStdout() { return fflush(stdout) == 0 && !ferror(stdout); }
-
-void ReadStdinLine() {
-  fflush(stdout);
-  int c;
-  while ((c = getchar()) != EOF && c != '\n') {
-  }
-}
-
 namespace {
 
 // A system call that an interrupting signal may cut short is simply

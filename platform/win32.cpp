@@ -485,19 +485,6 @@ std::string ThousandsSeparator() {
 
 double MonotonicSeconds() { return static_cast<double>(GetTickCount64()) / 1000.0; }
 
-bool WriteStdout(const char* data, std::size_t size) {
-  return fwrite(data, 1, size, stdout) == size;
-}
-
-bool FlushStdout() { return fflush(stdout) == 0 && !ferror(stdout); }
-
-void ReadStdinLine() {
-  fflush(stdout);
-  int c;
-  while ((c = getchar()) != EOF && c != '\n') {
-  }
-}
-
 Env& DefaultEnv() {
   static Win32Env env;
   return env;
