@@ -41,8 +41,16 @@ void TQxTextFile::Prepare(const std::string& Name, std::int64_t Length, std::int
   if (RecordLength < 0) throw TQxAbort(sinvalidrecordlenght);
   if (Size < kMinBufferSize) Size = kMinBufferSize;
   if (Size > kMaxBufferSize) Size = kMaxBufferSize;
-  if (!Buffer || Size != BufferSize) Buffer.reset(new char[static_cast<std::size_t>(Size)]);
+  if (!Buffer || Size != BufferSize) {
+    Reallocate(Size);
+    SpareBuffer.reset();
+  }
   BufferSize = Size;
+}
+
+void TQxTextFile::Reallocate(std::int64_t Capacity) {
+  Buffer.reset(new char[static_cast<std::size_t>(Capacity)]);
+  BufferCapacity = Capacity;
 }
 
 void TQxTextFile::OpenRead() {
@@ -82,6 +90,16 @@ void TQxTextFile::OpenWrite(std::int32_t Kind, bool EofMarker, platform::CreateM
   if (!File) RaiseIOError("Cannot create file", error.c_str());
   Created = File->Name();
   OpenMode = Mode::Writing;
+  WriteCapacity = BufferSize;
+  if (BufferSize >= kWriteBehindFrom) {
+    Writer = TWriteBehind::Start(*File);
+    if (Writer) {
+      const std::int64_t chunk = BufferSize > kWriteChunk ? BufferSize : kWriteChunk;
+      if (BufferCapacity < chunk) Reallocate(chunk);
+      if (!SpareBuffer) SpareBuffer.reset(new char[static_cast<std::size_t>(chunk)]);
+      WriteCapacity = chunk;
+    }
+  }
 }
 
 void TQxTextFile::FillBuffer(bool FirstFill) {
@@ -243,7 +261,7 @@ void TQxTextFile::PutBytes(const char* Data, std::int64_t Size, const char* Tail
                            std::int64_t TailSize) {
   const std::int64_t total = Size + TailSize;
   if (total > BufferSize) throw TQxIOError(slinetoolarge);
-  if (BufferPos + total > BufferSize) FlushBuffer();
+  if (BufferPos + total > WriteCapacity) FlushBuffer();
   char* out = Buffer.get() + BufferPos;
   if (Size > 0) std::memcpy(out, Data, static_cast<std::size_t>(Size));
   for (std::int64_t i = 0; i < TailSize; ++i) out[Size + i] = Tail[i];
@@ -257,7 +275,18 @@ void TQxTextFile::FlushBuffer() {
   // Dropped even on failure: writing the same bytes again after a partial
   // write would only add garbage to a file that is already broken.
   BufferPos = 0;
-  if (pending > 0 && !File->Write(Buffer.get(), pending)) RaisePlatformError("Cannot write file");
+  if (pending == 0) return;
+  if (!Writer) {
+    if (!File->Write(Buffer.get(), pending)) RaisePlatformError("Cannot write file");
+    return;
+  }
+  FinishWriteBehind();
+  Writer->Write(Buffer.get(), pending);
+  std::swap(Buffer, SpareBuffer);
+}
+
+void TQxTextFile::FinishWriteBehind() {
+  if (Writer && !Writer->Wait()) RaisePlatformError("Cannot write file");
 }
 
 void TQxTextFile::Close() {
@@ -265,7 +294,11 @@ void TQxTextFile::Close() {
     try {
       if (WriteEofMarker) PutBytes(&kEofMarker, 1, nullptr, 0);
       FlushBuffer();
+      FinishWriteBehind();
+      Writer.reset();
     } catch (...) {
+      // The writing thread ends before the file it writes to is closed.
+      Writer.reset();
       OpenMode = Mode::Closed;
       File->Close();
       throw;

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "platform/platform.h"
+#include "recordfile/write_behind.h"
 
 // Every read, write and platform failure of a record file.
 class TQxIOError : public std::runtime_error {
@@ -30,6 +31,12 @@ class TQxTextFile {
   static constexpr std::int64_t kMinBufferSize = 255;
   static constexpr std::int64_t kMaxBufferSize = 1048576;
   static constexpr std::int64_t kDefaultBufferSize = 32768;
+  // Writers with a buffer of at least kWriteBehindFrom bytes hand full
+  // chunks of kWriteChunk bytes (or their buffer size, if larger) to a
+  // thread of their own and fill the next chunk meanwhile. The buffer size
+  // still bounds a record.
+  static constexpr std::int64_t kWriteBehindFrom = 32768;
+  static constexpr std::int64_t kWriteChunk = 1048576;
 
   // Every file operation goes through Env, which must outlive the object.
   explicit TQxTextFile(platform::Env& Env = platform::DefaultEnv()) : Env(&Env) {}
@@ -69,8 +76,9 @@ class TQxTextFile {
   // Appends a record (text records: followed by the line end).
   void WriteRecord(std::string_view Record);
 
-  // Writes what is pending and closes the file. When the final write fails
-  // the file is closed all the same and the error raised.
+  // Writes what is pending and closes the file. When the final write (or
+  // a write still in flight) fails the file is closed all the same and the
+  // error raised.
   void Close();
 
   const std::string& GetFileName() const { return FileName; }
@@ -94,6 +102,9 @@ class TQxTextFile {
   std::string_view ReadFixedRecord(std::int64_t n);
   void PutBytes(const char* Data, std::int64_t Size, const char* Tail, std::int64_t TailSize);
   void FlushBuffer();
+  // Waits for the chunk in flight, if any; raises its failure.
+  void FinishWriteBehind();
+  void Reallocate(std::int64_t Capacity);
   // File offset just past the last byte held in the buffer. BufferPos and
   // BytesConsumed always advance together, so this is also the platform
   // file's position.
@@ -126,4 +137,10 @@ class TQxTextFile {
   bool ApplyEofMarker = true;
   std::int64_t RecordLength = 0;
   std::unique_ptr<char[]> Buffer;
+  std::int64_t BufferCapacity = 0;
+  // Writing: bytes Buffer takes before it is flushed.
+  std::int64_t WriteCapacity = 0;
+  // Write-behind: the chunk being written while Buffer fills.
+  std::unique_ptr<char[]> SpareBuffer;
+  std::unique_ptr<TWriteBehind> Writer;
 };

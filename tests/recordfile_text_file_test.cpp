@@ -564,6 +564,26 @@ TEST_F(TextFileTest, ManyRecordsThroughASmallBufferReadBack) {
   EXPECT_EQ(Show(ReadFileRecords(path_, 0, 255, true)), Show(ReadResult{records, ""}));
 }
 
+// Large buffers hand full chunks to a writing thread and fill the next one
+// meanwhile; the bytes must come out whole and in order, whatever the
+// record lengths around the chunk borders.
+TEST_F(TextFileTest, WritesBehindInChunksAndReadsBack) {
+  std::mt19937 rng(7);
+  for (const std::int64_t buffer : {std::int64_t{32768}, TQxTextFile::kMaxBufferSize}) {
+    Records records;
+    std::string expected;
+    while (expected.size() < 5 * TQxTextFile::kWriteChunk) {
+      // Mostly short records, now and then one that fills most of a buffer.
+      const std::size_t length = rng() % 50 == 0 ? rng() % 32000 : rng() % 200;
+      std::string r(length, ' ');
+      for (auto& c : r) c = static_cast<char>('a' + rng() % 26);
+      expected += r + "\n";
+      records.push_back(std::move(r));
+    }
+    ASSERT_EQ(WriteRecords(path_, 0, 2, false, records, buffer), expected) << "buffer " << buffer;
+  }
+}
+
 TEST_F(TextFileTest, RecordAndLineEndMustFitTheBuffer) {
   const struct {
     std::int64_t length;
@@ -622,22 +642,32 @@ TEST_F(TextFileTest, WriteFailuresRaiseAndTheFileStillCloses) {
   const std::string full = "/dev/full";  // every write fails: no space left
   if (!platform::FileExists(full)) GTEST_SKIP() << "no " << full;
   const std::string noSpace = "Cannot write file \"" + full + "\": " + std::strerror(ENOSPC);
-  TQxTextFile file;
-  file.Prepare(full, 0, 255);
-  file.OpenWrite(0, false);
-  EXPECT_EQ(MessageOf<TQxIOError>([&] {
-              for (int i = 0; i < 100; ++i) file.WriteRecord("abc");
-            }),
-            noSpace);
-  file.WriteRecord("pending");
-  EXPECT_EQ(MessageOf<TQxIOError>([&] { file.Close(); }), noSpace);
-  EXPECT_FALSE(file.IsOpen());
-  {
-    // The destructor's flush fails too, silently.
-    TQxTextFile dropped;
-    dropped.Prepare(full, 0, 255);
-    dropped.OpenWrite(0, true);
-    dropped.WriteRecord("lost");
+  // A small buffer writes on the caller's thread; a large one behind it,
+  // where the failure surfaces at the next flush or at the latest on Close.
+  for (const std::int64_t buffer : {std::int64_t{255}, TQxTextFile::kWriteBehindFrom}) {
+    TQxTextFile file;
+    file.Prepare(full, 0, buffer);
+    file.OpenWrite(0, false);
+    EXPECT_EQ(MessageOf<TQxIOError>([&] {
+                for (int i = 0; i < 1000000; ++i) file.WriteRecord("abc");
+              }),
+              noSpace)
+        << "buffer " << buffer;
+    file.WriteRecord("pending");
+    EXPECT_EQ(MessageOf<TQxIOError>([&] { file.Close(); }), noSpace) << "buffer " << buffer;
+    EXPECT_FALSE(file.IsOpen());
+
+    // A failure of the last chunk, still in flight, is raised by Close.
+    file.OpenWrite(0, false);
+    file.WriteRecord("one chunk");
+    EXPECT_EQ(MessageOf<TQxIOError>([&] { file.Close(); }), noSpace) << "buffer " << buffer;
+    {
+      // The destructor's flush fails too, silently.
+      TQxTextFile dropped;
+      dropped.Prepare(full, 0, buffer);
+      dropped.OpenWrite(0, true);
+      dropped.WriteRecord("lost");
+    }
   }
 }
 
