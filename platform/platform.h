@@ -110,6 +110,10 @@ enum class CreateMode {
   // process can be using; `name` itself is not touched. File::Name() tells
   // the name made.
   kUniqueSibling,
+  // An existing file of the program's own, opened for writing with its
+  // bytes kept (never through a link), so that a second writer can fill a
+  // later part of a file another handle is writing.
+  kExisting,
 };
 
 enum class FileKind { kMissing, kRegular, kDirectory, kOther };

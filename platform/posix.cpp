@@ -269,6 +269,10 @@ class PosixEnv final : public Env {
           if (fd >= 0 || errno != EEXIST) break;
         }
         break;
+      case CreateMode::kExisting:
+        fd =
+            RetryOnInterrupt([&] { return open(name.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW); });
+        break;
     }
     if (fd < 0) {
       error = strerror(errno);

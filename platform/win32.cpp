@@ -279,9 +279,14 @@ class Win32DirectoryLock final : public DirectoryLock {
   HANDLE handle_;
 };
 
-HANDLE CreateForWriting(const std::string& name, DWORD disposition) {
-  return CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
-                     FILE_ATTRIBUTE_NORMAL, nullptr);
+// The program's own files admit a second writer (CreateMode::kExisting);
+// the user's files only readers.
+HANDLE CreateForWriting(const std::string& name, DWORD disposition, bool shared = false) {
+  const DWORD share = shared ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ;
+  return CreateFileA(
+      name.c_str(), GENERIC_WRITE, share, nullptr, disposition,
+      FILE_ATTRIBUTE_NORMAL | (disposition == OPEN_EXISTING ? FILE_FLAG_OPEN_REPARSE_POINT : 0),
+      nullptr);
 }
 
 class Win32Env final : public Env {
@@ -314,7 +319,7 @@ class Win32Env final : public Env {
             return nullptr;
           }
         }
-        handle = CreateForWriting(name, CREATE_NEW);
+        handle = CreateForWriting(name, CREATE_NEW, /*shared=*/true);
         break;
       case CreateMode::kUniqueSibling:
         for (int attempt = 0; attempt < 100; ++attempt) {
@@ -324,6 +329,9 @@ class Win32Env final : public Env {
           const DWORD code = GetLastError();
           if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) break;
         }
+        break;
+      case CreateMode::kExisting:
+        handle = CreateForWriting(name, OPEN_EXISTING, /*shared=*/true);
         break;
     }
     if (handle == INVALID_HANDLE_VALUE) {

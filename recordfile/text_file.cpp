@@ -53,7 +53,7 @@ void TQxTextFile::Reallocate(std::int64_t Capacity) {
   BufferCapacity = Capacity;
 }
 
-void TQxTextFile::OpenRead() {
+void TQxTextFile::OpenRead(std::int64_t From) {
   if (OpenMode != Mode::Closed) Close();
   FileSize = 0;
   BytesConsumed = 0;
@@ -70,7 +70,19 @@ void TQxTextFile::OpenRead() {
     FileSize = 0;
     RaisePlatformError("Cannot read file");
   }
-  FillBuffer(true);
+  if (From == 0) {
+    FillBuffer(true);
+    return;
+  }
+  if (From > FileSize) RaiseIOError("Cannot seek in file", "Position past the end of the file");
+  if (!File->Seek(From)) RaisePlatformError("Cannot seek in file");
+  BytesConsumed = From;
+  if (From < FileSize) FillBuffer(false);
+}
+
+void TQxTextFile::OpenWriteAt(std::int32_t Kind, std::int64_t Offset) {
+  OpenWrite(Kind, false, platform::CreateMode::kExisting);
+  if (!File->Seek(Offset)) RaisePlatformError("Cannot seek in file");
 }
 
 void TQxTextFile::OpenWrite(std::int32_t Kind, bool EofMarker, platform::CreateMode How) {

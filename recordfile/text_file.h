@@ -54,15 +54,21 @@ class TQxTextFile {
   void Prepare(const std::string& FileName, std::int64_t RecordLength, std::int64_t BufferSize,
                bool ApplyEofMarker = true);
 
-  // Opens for reading from the first byte and fills the buffer; on a file
-  // already open it starts again from the first record.
-  void OpenRead();
+  // Opens for reading from the first byte (or from byte From, which must
+  // start a record) and fills the buffer; on a file already open it starts
+  // again.
+  void OpenRead(std::int64_t From = 0);
   // Creates the file for writing as How says (by default: creates or
   // empties it). LineEndKind 0..3 selects CR LF, LF CR, LF or CR; any other
   // value raises TQxAbort. Messages name FileName also when How makes a
   // file of another name (CreatedName()).
   void OpenWrite(std::int32_t LineEndKind, bool WriteEofMarker,
                  platform::CreateMode How = platform::CreateMode::kReplace);
+
+  // Opens an existing file of the program's own to write records with the
+  // line end LineEndKind from byte Offset on, keeping the bytes before it:
+  // a second writer fills the later part of a file another one writes.
+  void OpenWriteAt(std::int32_t LineEndKind, std::int64_t Offset);
 
   // True when every byte of the file has been consumed by reads.
   bool EndOfFile() const { return BytesConsumed == FileSize; }

@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <string_view>
 #include <system_error>
 #include <thread>
 
@@ -13,14 +14,18 @@ TQxFileMerge::TQxFileMerge(platform::Env& Env) : Env(&Env) { NewStepFiles(); }
 
 TQxFileMerge::~TQxFileMerge() = default;
 
-TQxFileMerge::TStepFiles& TQxFileMerge::NewStepFiles() {
-  StepFiles.push_back(std::make_unique<TStepFiles>());
-  TStepFiles& set = *StepFiles.back();
-  for (TQxFile& file : set.Files) {
+std::unique_ptr<TQxFileMerge::TStepFiles> TQxFileMerge::MakeStepFiles() const {
+  auto set = std::make_unique<TStepFiles>();
+  for (TQxFile& file : set->Files) {
     file.Env = Env;
     file.RecLen = RecLen;
   }
   return set;
+}
+
+TQxFileMerge::TStepFiles& TQxFileMerge::NewStepFiles() {
+  StepFiles.push_back(MakeStepFiles());
+  return *StepFiles.back();
 }
 
 bool TQxFileMerge::Fail(const std::string& Reason) {
@@ -30,8 +35,11 @@ bool TQxFileMerge::Fail(const std::string& Reason) {
 
 void TQxFileMerge::SetRecLen(std::int64_t Value) {
   RecLen = Value;
-  for (auto& set : StepFiles)
+  for (auto& set : StepFiles) {
     for (TQxFile& file : set->Files) file.RecLen = Value;
+    if (set->Upper)
+      for (TQxFile& file : set->Upper->Files) file.RecLen = Value;
+  }
 }
 
 std::string TQxFileMerge::TempFileName(std::int64_t Number) const {
@@ -187,9 +195,14 @@ bool TQxFileMerge::RunStep(TStepFiles& Set, const TStep& Step, TKeyBuilder& KeyB
     return false;
   };
   const std::int32_t inputs = static_cast<std::int32_t>(Step.Last - Step.First + 1);
+  TSplit split{};
+  const bool inTwo = Threads > 1 && RecLen == 0 && FindSplit(Step, KeyBuilder, split);
+  std::int64_t lowerBytes = 0;
   for (std::int32_t k = 0; k < inputs; ++k) {
     TQxFile& input = Set.Files[static_cast<std::size_t>(k)];
-    if (!input.Open(TempFileName(Step.First + k), false)) return fail(input.LastError);
+    const std::int64_t end = inTwo ? split[static_cast<std::size_t>(k)] : -1;
+    if (!input.OpenPart(TempFileName(Step.First + k), false, 0, end)) return fail(input.LastError);
+    if (inTwo) lowerBytes += end;
     Advance(Set, k, KeyBuilder);
   }
   TQxFile& output = Set.Files[5];
@@ -197,7 +210,72 @@ bool TQxFileMerge::RunStep(TStepFiles& Set, const TStep& Step, TKeyBuilder& KeyB
   // without records.
   const bool outputOpen = output.Open(TempFileName(Step.Target), true);
   const std::string openFailure = output.LastError;
-  auto outputFailure = [&] { return fail(outputOpen ? output.LastError : openFailure); };
+
+  // The upper part starts once the output exists, and writes behind the
+  // bytes the lower part will write: the records of one input below the
+  // split, every input's together, in the lower part's output.
+  const bool upperPart = inTwo && outputOpen;
+  bool upperDone = false;
+  bool upperOk = true;
+  std::exception_ptr upperError;
+  std::unique_ptr<TKeyBuilder> upperKeys;
+  std::thread upper;
+  auto runUpper = [&] {
+    try {
+      upperOk = MergeUpperPart(*Set.Upper, Step, split, lowerBytes, *upperKeys);
+    } catch (...) {
+      upperError = std::current_exception();
+      upperOk = false;
+    }
+    upperDone = true;
+  };
+  if (upperPart) {
+    if (!Set.Upper) Set.Upper = MakeStepFiles();
+    upperKeys = std::make_unique<TKeyBuilder>(KeyBuilder);
+    try {
+      upper = std::thread(runUpper);
+    } catch (const std::system_error&) {
+      // No thread to be had: the upper part follows the lower one here.
+    }
+  }
+  bool lowerOk = false;
+  std::exception_ptr lowerError;
+  try {
+    lowerOk = MergeOpenFiles(Set, outputOpen, openFailure, KeyBuilder);
+  } catch (...) {
+    lowerError = std::current_exception();
+  }
+  if (upper.joinable()) upper.join();
+  if (upperPart && !upperDone && !lowerError && lowerOk) runUpper();
+  // The lower part speaks first, as it would in a merge from start to end.
+  if (lowerError) std::rethrow_exception(lowerError);
+  if (!lowerOk) return false;
+  if (upperError) std::rethrow_exception(upperError);
+  if (!upperOk) return fail(Set.Upper->FailureReason);
+
+  if (upperPart) {
+    for (std::int32_t k = 0; k < inputs; ++k) {
+      TQxFile& input = Set.Upper->Files[static_cast<std::size_t>(k)];
+      if (input.IsOpen && !input.Close()) return fail(input.LastError);
+    }
+  }
+  for (std::int32_t k = 0; k < inputs; ++k) {
+    TQxFile& input = Set.Files[static_cast<std::size_t>(k)];
+    if (input.IsOpen) {
+      if (!input.Close()) return fail(input.LastError);
+      if (!input.Remove()) return fail(input.LastError);
+    }
+  }
+  return true;
+}
+
+bool TQxFileMerge::MergeOpenFiles(TStepFiles& Set, bool OutputOpen, const std::string& OpenFailure,
+                                  TKeyBuilder& KeyBuilder) {
+  TQxFile& output = Set.Files[5];
+  auto outputFailure = [&] {
+    Set.FailureReason = OutputOpen ? output.LastError : OpenFailure;
+    return false;
+  };
   for (;;) {
     const std::int32_t s = FindSmallest(Set);
     if (s < 0) break;
@@ -209,14 +287,176 @@ bool TQxFileMerge::RunStep(TStepFiles& Set, const TStep& Step, TKeyBuilder& KeyB
   // output that cannot be completed fails the step while its inputs still
   // hold the records.
   if (!output.Close()) return outputFailure();
+  return true;
+}
+
+bool TQxFileMerge::MergeUpperPart(TStepFiles& Set, const TStep& Step, const TSplit& Split,
+                                  std::int64_t OutputFrom, TKeyBuilder& KeyBuilder) {
+  const std::int32_t inputs = static_cast<std::int32_t>(Step.Last - Step.First + 1);
   for (std::int32_t k = 0; k < inputs; ++k) {
     TQxFile& input = Set.Files[static_cast<std::size_t>(k)];
-    if (input.IsOpen) {
-      if (!input.Close()) return fail(input.LastError);
-      if (!input.Remove()) return fail(input.LastError);
+    if (!input.OpenPart(TempFileName(Step.First + k), false, Split[static_cast<std::size_t>(k)])) {
+      Set.FailureReason = input.LastError;
+      return false;
     }
+    Advance(Set, k, KeyBuilder);
   }
-  return true;
+  TQxFile& output = Set.Files[5];
+  const bool outputOpen = output.OpenPart(TempFileName(Step.Target), true, OutputFrom);
+  const std::string openFailure = output.LastError;
+  return MergeOpenFiles(Set, outputOpen, openFailure, KeyBuilder);
+}
+
+namespace {
+
+// Reads the merge's own text runs at chosen places: every record there
+// ends in CR LF and holds neither byte, and none is longer than 32,767
+// bytes, so the byte after any LF starts a record.
+class TRunProbe {
+ public:
+  TRunProbe(platform::File& File, std::int64_t Size) : File(File), Size(Size) {}
+
+  // The first record start at or after Position (Size when none); -1 on
+  // failure.
+  std::int64_t NextRecordStart(std::int64_t Position) {
+    if (Position <= 0) return 0;
+    const std::int64_t from = Position - 1;
+    const std::string_view bytes = Read(from, kLongestLine);
+    if (bytes.data() == nullptr) return -1;
+    const std::size_t lf = bytes.find('\n');
+    if (lf != std::string_view::npos) return from + static_cast<std::int64_t>(lf) + 1;
+    return from + static_cast<std::int64_t>(bytes.size()) == Size ? Size : -1;
+  }
+
+  // The bytes from Position on, up to Count of them; a null view on
+  // failure.
+  std::string_view Read(std::int64_t Position, std::int64_t Count) {
+    if (Count > Size - Position) Count = Size - Position;
+    Buffer.resize(static_cast<std::size_t>(Count));
+    if (Count == 0) return {Buffer.data(), 0};
+    if (!File.Seek(Position) || File.Read(Buffer.data(), Count) != Count) return {};
+    return {Buffer.data(), Buffer.size()};
+  }
+
+  // The record at the start of Bytes and the length of its line end; false
+  // when Bytes holds no whole record.
+  static bool RecordAt(std::string_view Bytes, bool AtEnd, std::string_view& Record,
+                       std::size_t& Length) {
+    const std::size_t end = Bytes.find_first_of("\r\n");
+    if (end == std::string_view::npos) {
+      if (!AtEnd) return false;
+      Record = Bytes;
+      Length = Bytes.size();
+      return true;
+    }
+    Record = Bytes.substr(0, end);
+    Length = end + 1;
+    if (Length < Bytes.size() && Bytes[Length] != Bytes[end] &&
+        (Bytes[Length] == '\r' || Bytes[Length] == '\n'))
+      ++Length;
+    return true;
+  }
+
+  static constexpr std::int64_t kLongestLine = 32768 + 2;
+
+  platform::File& File;
+  const std::int64_t Size;
+  std::string Buffer;
+};
+
+// The key of Record as the merge compares it.
+std::string_view KeyOf(TKeyBuilder& KeyBuilder, std::string_view Record, std::string& Scratch) {
+  if (KeyBuilder.Specs().empty()) return Record;
+  Scratch.clear();
+  KeyBuilder.Append(Record, Scratch);
+  return Scratch;
+}
+
+// The start of the first record of key at least SplitKey in a sorted run
+// (its size when none); -1 when the run cannot be read.
+std::int64_t FirstRecordFrom(TRunProbe& Probe, std::string_view SplitKey, TKeyBuilder& KeyBuilder) {
+  std::string scratch;
+  // Every record before lo has a smaller key; the record at hi (if any)
+  // does not.
+  std::int64_t lo = 0;
+  std::int64_t hi = Probe.Size;
+  constexpr std::int64_t kScanned = 65536;
+  while (hi - lo > kScanned) {
+    const std::int64_t start = Probe.NextRecordStart(lo + (hi - lo) / 2);
+    if (start < 0) return -1;
+    if (start >= hi) break;  // the middle falls in the record before hi
+    const std::string_view bytes = Probe.Read(start, TRunProbe::kLongestLine);
+    std::string_view record;
+    std::size_t length;
+    if (bytes.data() == nullptr ||
+        !TRunProbe::RecordAt(bytes, start + static_cast<std::int64_t>(bytes.size()) == Probe.Size,
+                             record, length))
+      return -1;
+    if (CompareKeys(KeyOf(KeyBuilder, record, scratch), SplitKey) < 0)
+      lo = start;
+    else
+      hi = start;
+  }
+  // The rest is read at once and walked record by record.
+  const std::string_view bytes = Probe.Read(lo, hi - lo + TRunProbe::kLongestLine);
+  if (bytes.data() == nullptr) return -1;
+  const bool atEnd = lo + static_cast<std::int64_t>(bytes.size()) == Probe.Size;
+  std::size_t at = 0;
+  while (lo + static_cast<std::int64_t>(at) < hi) {
+    std::string_view record;
+    std::size_t length;
+    if (!TRunProbe::RecordAt(bytes.substr(at), atEnd, record, length)) return -1;
+    if (CompareKeys(KeyOf(KeyBuilder, record, scratch), SplitKey) >= 0) break;
+    at += length;
+  }
+  return lo + static_cast<std::int64_t>(at);
+}
+
+}  // namespace
+
+bool TQxFileMerge::FindSplit(const TStep& Step, TKeyBuilder& KeyBuilder, TSplit& Split) {
+  const std::int32_t inputs = static_cast<std::int32_t>(Step.Last - Step.First + 1);
+  std::array<std::unique_ptr<platform::File>, 5> files;
+  std::vector<TRunProbe> probes;
+  probes.reserve(static_cast<std::size_t>(inputs));
+  std::int64_t total = 0;
+  std::size_t largest = 0;
+  for (std::int32_t k = 0; k < inputs; ++k) {
+    const auto slot = static_cast<std::size_t>(k);
+    std::string error;
+    // A file that cannot be opened here fails the step itself, with its
+    // message, in the merge that follows.
+    files[slot] = Env->OpenRead(TempFileName(Step.First + k), error);
+    if (!files[slot]) return false;
+    const std::int64_t size = files[slot]->Size();
+    if (size < 0) return false;
+    probes.emplace_back(*files[slot], size);
+    total += size;
+    if (size > probes[largest].Size) largest = slot;
+  }
+  if (total < SplitFrom || total == 0) return false;
+
+  TRunProbe& middle = probes[largest];
+  const std::int64_t start = middle.NextRecordStart(middle.Size / 2);
+  if (start <= 0 || start >= middle.Size) return false;
+  const std::string_view bytes = middle.Read(start, TRunProbe::kLongestLine);
+  std::string_view record;
+  std::size_t length;
+  if (bytes.data() == nullptr ||
+      !TRunProbe::RecordAt(bytes, start + static_cast<std::int64_t>(bytes.size()) == middle.Size,
+                           record, length))
+    return false;
+  std::string scratch;
+  const std::string splitKey(KeyOf(KeyBuilder, record, scratch));
+
+  std::int64_t lowerBytes = 0;
+  for (std::int32_t k = 0; k < inputs; ++k) {
+    const auto slot = static_cast<std::size_t>(k);
+    Split[slot] = FirstRecordFrom(probes[slot], splitKey, KeyBuilder);
+    if (Split[slot] < 0) return false;
+    lowerBytes += Split[slot];
+  }
+  return lowerBytes > 0 && lowerBytes < total;
 }
 
 bool TQxFileMerge::AnyHasRecord() const {

@@ -35,6 +35,11 @@ class TQxFileMerge {
   // inputs all exist run side by side; the result, the progress lines and
   // their order are those of one step after the other.
   void SetThreads(std::int32_t Value) { Threads = Value < 1 ? 1 : Value; }
+  // With more than one thread, a text step whose inputs hold at least
+  // Bytes is merged in two parts at once: the records below a key taken
+  // from the middle of its largest input, and the others, each part
+  // writing its own stretch of the output.
+  void SetSplitFrom(std::int64_t Bytes) { SplitFrom = Bytes; }
 
   // TempPath + TempPrefix + Number + TempExt.
   std::string TempFileName(std::int64_t Number) const;
@@ -76,13 +81,17 @@ class TQxFileMerge {
     std::array<std::string_view, 5> Keys;
     std::array<std::uint64_t, 5> KeyPrefixes{};  // KeyPrefixOf the keys
     std::string FailureReason;
+    // The files of the upper part of a step merged in two parts.
+    std::unique_ptr<TStepFiles> Upper;
   };
+  using TSplit = std::array<std::int64_t, 5>;
   struct TStep {
     std::int64_t First;
     std::int64_t Last;
     std::int64_t Target;
   };
 
+  std::unique_ptr<TStepFiles> MakeStepFiles() const;
   TStepFiles& NewStepFiles();
   // One step with the given files; the failure reason is kept in them.
   bool RunStep(TStepFiles& Set, const TStep& Step, TKeyBuilder& KeyBuilder);
@@ -90,6 +99,16 @@ class TQxFileMerge {
   // never changes, so it is built once instead of at every comparison.
   void Advance(TStepFiles& Set, std::int32_t Slot, TKeyBuilder& KeyBuilder);
   std::int32_t FindSmallest(const TStepFiles& Set) const;
+  // Merges the open inputs of Set into its output and closes the output.
+  bool MergeOpenFiles(TStepFiles& Set, bool OutputOpen, const std::string& OpenFailure,
+                      TKeyBuilder& KeyBuilder);
+  // The upper part of a step merged in two: the inputs from Split on, into
+  // the output from byte OutputFrom on.
+  bool MergeUpperPart(TStepFiles& Set, const TStep& Step, const TSplit& Split,
+                      std::int64_t OutputFrom, TKeyBuilder& KeyBuilder);
+  // Where each input's records of key at least the split key start; false
+  // when the step is too small to split or the inputs cannot be probed.
+  bool FindSplit(const TStep& Step, TKeyBuilder& KeyBuilder, TSplit& Split);
   bool RunStepsSideBySide(const std::vector<TStep>& Steps, std::int64_t FirstRun,
                           TKeyBuilder& KeyBuilder);
   // Keeps the reason of a failed file operation; returns false.
@@ -101,6 +120,7 @@ class TQxFileMerge {
   std::int64_t RecLen = 0;
   std::int32_t Ways = kMaxWays;
   std::int32_t Threads = 1;
+  std::int64_t SplitFrom = std::int64_t{1} << 20;
   // [0] serves MergeFiles, AnyHasRecord and FindSmallest; more are made
   // for steps that run side by side.
   std::vector<std::unique_ptr<TStepFiles>> StepFiles;

@@ -190,6 +190,7 @@ void TQxFileSorter::ReadRuns() {
   if (reporting && RecordsRead != lastReported) ReportRecordsRead(RecordsRead, lastReported);
   // Every job writes at least one run, an empty one when no record was taken.
   if (!RecordList.Empty() || noRunYet) WriteRun();
+  RecordList.Release();
 }
 
 void TQxFileSorter::MergeRuns() {

@@ -68,6 +68,12 @@ void TRecordKeyList::AddSelfKeyed(std::string_view Record) {
   Entries.push_back(TRunEntry{KeyPrefixOf(Record), data});
 }
 
+void TRecordKeyList::Release() {
+  Clear();
+  std::vector<Block>().swap(Blocks);
+  std::vector<TRunEntry>().swap(Entries);
+}
+
 void TRecordKeyList::Clear() {
   Entries.clear();
   CurrentBlock = 0;

@@ -110,6 +110,9 @@ class TRecordKeyList {
 
   // Forgets all records; keeps the blocks for the next run.
   void Clear();
+  // Forgets all records and gives back the blocks and the index: after the
+  // last run the merge needs the memory.
+  void Release();
   // Makes room for Count entries at once, so that the index never holds
   // its old and new copy side by side while growing.
   void Reserve(std::size_t Count) { Entries.reserve(Count); }

@@ -1,7 +1,13 @@
 #include "sortengine/temp_file.h"
 
 bool TQxFile::Open(const std::string& Name, bool ForWriting) {
+  return OpenPart(Name, ForWriting, 0);
+}
+
+bool TQxFile::OpenPart(const std::string& Name, bool ForWriting, std::int64_t From,
+                       std::int64_t To) {
   FileName = Name;
+  EndOffset = ForWriting ? -1 : To;
   HasRecord = false;
   CurrentRecord = {};
   TextFile.reset();
@@ -14,10 +20,12 @@ bool TQxFile::Open(const std::string& Name, bool ForWriting) {
   try {
     // The program's own files: a final byte 26 is data, not a marker.
     file->Prepare(Name, RecLen, kBufferSize, /*ApplyEofMarker=*/false);
-    if (ForWriting)
+    if (ForWriting && From == 0)
       file->OpenWrite(0, false, platform::CreateMode::kFresh);
+    else if (ForWriting)
+      file->OpenWriteAt(0, From);
     else
-      file->OpenRead();
+      file->OpenRead(From);
   } catch (const TQxIOError& e) {
     LastError = e.what();
     return false;
@@ -33,7 +41,7 @@ bool TQxFile::Open(const std::string& Name, bool ForWriting) {
 bool TQxFile::ReadNext() {
   if (!IsOpen) return false;
   CurrentRecord = {};
-  HasRecord = !TextFile->EndOfFile();
+  HasRecord = !TextFile->EndOfFile() && (EndOffset < 0 || TextFile->GetBytesConsumed() < EndOffset);
   if (HasRecord) CurrentRecord = TextFile->ReadRecordView();
   return HasRecord;
 }

@@ -23,6 +23,11 @@ class TQxFile {
   // through); for reading, only when it exists as a file. False, with no
   // file held, when anything fails.
   bool Open(const std::string& FileName, bool ForWriting);
+  // As Open, for a part of the file: a reader takes the records from byte
+  // From (which starts a record) up to byte To (-1: the end); a writer
+  // writes into the existing file from byte From on, keeping the rest.
+  bool OpenPart(const std::string& FileName, bool ForWriting, std::int64_t From,
+                std::int64_t To = -1);
   // Reads the next record into CurrentRecord; returns HasRecord. False and
   // no change for an object holding no file.
   bool ReadNext();
@@ -46,4 +51,8 @@ class TQxFile {
   std::string_view CurrentRecord;
   // Why the last operation that returned false failed.
   std::string LastError;
+
+ private:
+  // A reader stops at this byte (-1: at the end of the file).
+  std::int64_t EndOffset = -1;
 };

@@ -2,8 +2,10 @@
 // small helpers of the sort job.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "sortengine/file_sorter.h"
 #include "sortengine/run_store.h"
 #include "sortengine/sort_keys.h"
+#include "tests/fault_env.h"
 #include "tests/os_support.h"
 #include "tests/sort_model.h"
 #include "tests/test_support.h"
@@ -230,6 +233,77 @@ TEST_F(MergeTest, AFailedStepSpeaksForTheMergeAlsoWhenStepsRunSideBySide) {
   EXPECT_EQ(ReadFile(merge.TempFileName(2)), "2\r\n");
   EXPECT_FALSE(Exists(merge.TempFileName(5)));
   EXPECT_FALSE(Exists(merge.TempFileName(6)));
+}
+
+// A step merged in two parts at once writes the very file one thread
+// writes, also where the split key has equal keys in several runs, where
+// records are long enough to hide the middle of a run, and where a run is
+// empty or every key is the same (no split).
+TEST_F(MergeTest, StepsMergedInTwoPartsWriteWhatOneThreadWrites) {
+  TSortSpecs firstByte = {TSortFieldSpec{"", -1, 1, 1, true, false, false, false}};
+  TKeyBuilder firstByteBuilder(firstByte, TCsvDialect());
+  struct Case {
+    const char* name;
+    TKeyBuilder* keys;
+    int letters;    // the first byte is one of this many letters
+    int longEvery;  // every n-th record is 20,000 bytes or more (0: none)
+    bool emptyRun;  // run 1 holds no record
+    bool splits;    // at least one step is cut in two
+  };
+  const Case cases[] = {
+      {"whole records", &noKeyBuilder, 26, 0, false, true},
+      {"ties on the first byte", &firstByteBuilder, 3, 0, true, true},
+      {"long records", &firstByteBuilder, 5, 7, false, true},
+      {"one key for all", &firstByteBuilder, 1, 0, false, false},
+  };
+  std::mt19937 rng(4242);
+  for (const Case& c : cases) {
+    std::vector<std::string> runs;
+    for (int r = 0; r < 7; ++r) {
+      std::vector<std::string> records;
+      const int count = c.emptyRun && r == 1 ? 0 : 200 + static_cast<int>(rng() % 300);
+      for (int i = 0; i < count; ++i) {
+        std::string record(1, static_cast<char>('a' + rng() % c.letters));
+        const bool isLong = c.longEvery != 0 && i % c.longEvery == 0;
+        record += std::to_string(r) + ":" + std::to_string(i) + ":";
+        record.append(isLong ? 20000 + rng() % 12000 : rng() % 60, 'x');
+        records.push_back(record);
+      }
+      std::stable_sort(records.begin(), records.end(), [&](const auto& a, const auto& b) {
+        return c.keys->Extract(a) < c.keys->Extract(b);
+      });
+      std::string bytes;
+      for (const auto& record : records) bytes += record + "\r\n";
+      runs.push_back(bytes);
+    }
+    for (int ways : {5, 3}) {
+      std::string expected;
+      for (int threads : {1, 2}) {
+        testing_support::FaultEnv env;
+        TQxFileMerge split(env);
+        split.TempPath = merge.TempPath;
+        split.TempPrefix = "$Quarn";
+        split.TempExt = ".tmp";
+        split.SetThreads(threads);
+        split.SetSplitFrom(0);
+        for (int r = 0; r < 7; ++r) WriteRun(r, runs[static_cast<std::size_t>(r)]);
+        const std::string final = dir.File("$Quarn.tmp");
+        ASSERT_TRUE(split.Merge(final, ways, 0, 6, *c.keys)) << c.name << ": " << split.LastError();
+        const std::string merged = ReadFile(final);
+        std::filesystem::remove(final);
+        if (threads == 1) {
+          expected = merged;
+          continue;
+        }
+        EXPECT_TRUE(merged == expected) << c.name << ", " << ways << " ways: not the same file";
+        // One output is created per step; a step cut in two opens it twice.
+        const std::int64_t steps = ways == 5 ? 2 : 3;
+        EXPECT_EQ(env.Count(testing_support::FaultOp::kCreate) > steps, c.splits)
+            << c.name << ", " << ways << " ways";
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 0);
+      }
+    }
+  }
 }
 
 TEST_F(MergeTest, FixedLengthRunsEndingInByte26SurviveTheMerge) {
