@@ -3,6 +3,7 @@
 // in-memory sort moves about. Entry i pairs record i with its key.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -78,6 +79,24 @@ struct TRunEntry {
 inline std::uint64_t KeyPrefixOf(std::string_view Key);
 inline bool PrefixSettlesTies(std::uint64_t Prefix);
 
+// memcmp's sign for the N bytes at A and B, eight at a time: the bytes
+// after equal prefixes are mostly few, where a call costs more than the
+// comparison.
+inline int CompareBytes(const char* A, const char* B, std::size_t N) {
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; N >= 8; N -= 8, A += 8, B += 8) {
+      std::uint64_t a;
+      std::uint64_t b;
+      std::memcpy(&a, A, 8);
+      std::memcpy(&b, B, 8);
+      if (a != b) return __builtin_bswap64(a) < __builtin_bswap64(b) ? -1 : 1;
+    }
+  }
+  for (; N != 0; --N, ++A, ++B)
+    if (*A != *B) return static_cast<unsigned char>(*A) < static_cast<unsigned char>(*B) ? -1 : 1;
+  return 0;
+}
+
 // The key order of CompareKeys, answered from the prefixes alone unless two
 // keys of 8 bytes or more agree in their first seven.
 inline int CompareEntries(const TRunEntry& A, const TRunEntry& B) {
@@ -87,7 +106,7 @@ inline int CompareEntries(const TRunEntry& A, const TRunEntry& B) {
   const std::string_view a = A.KeyView();
   const std::string_view b = B.KeyView();
   const std::size_t common = a.size() < b.size() ? a.size() : b.size();
-  const int c = std::memcmp(a.data() + 7, b.data() + 7, common - 7);
+  const int c = CompareBytes(a.data() + 7, b.data() + 7, common - 7);
   if (c != 0) return c;
   return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
 }
