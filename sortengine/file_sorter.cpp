@@ -105,6 +105,17 @@ void TQxFileSorter::StartJob(const std::string& CommandLine) {
   const std::int64_t mostRecords = options.MemoryLimit / kRecordOverhead + 1;
   RecordList.Reserve(
       static_cast<std::size_t>(mostRecords < kMaxReserved ? mostRecords : kMaxReserved));
+  // Parts are sorted while the entries keep their places: only when the
+  // index is made large enough for any run.
+  constexpr std::int64_t kParts = 4;
+  Presort.reset();
+  PartStarts.clear();
+  PartEnd = 0;
+  PartBytes = options.MemoryLimit / kParts;
+  NextPartAt = PartBytes;
+  RecordsAreKeys = options.SortSpecs.empty() && !options.CsvMode;
+  if (SortThreads() > 1 && mostRecords < kMaxReserved && PartBytes > 0)
+    Presort = TRunPresort::Start();
 
   FileMerge->TempPath = options.TempPath;
   MergedFileName = options.TempPath + "$Quarn.tmp";
@@ -179,6 +190,8 @@ void TQxFileSorter::ReadRuns() {
       if (reporting && RecordsRead != lastReported) ReportRecordsRead(RecordsRead, lastReported);
       WriteRun();
       noRunYet = false;
+    } else if (Presort && MemoryUsed >= NextPartAt) {
+      HandPart();
     }
   }
 
@@ -190,7 +203,18 @@ void TQxFileSorter::ReadRuns() {
   if (reporting && RecordsRead != lastReported) ReportRecordsRead(RecordsRead, lastReported);
   // Every job writes at least one run, an empty one when no record was taken.
   if (!RecordList.Empty() || noRunYet) WriteRun();
+  Presort.reset();
   RecordList.Release();
+}
+
+void TQxFileSorter::HandPart() {
+  const std::size_t count = RecordList.Count();
+  if (count > PartEnd) {
+    PartStarts.push_back(PartEnd);
+    Presort->Hand(RecordList.GetEntries().data(), PartEnd, count);
+    PartEnd = count;
+  }
+  while (NextPartAt <= MemoryUsed) NextPartAt += PartBytes;
 }
 
 void TQxFileSorter::MergeRuns() {

@@ -11,6 +11,7 @@
 #include "recordfile/text_file.h"
 #include "sortengine/callback.h"
 #include "sortengine/file_merge.h"
+#include "sortengine/run_presort.h"
 #include "sortengine/run_store.h"
 #include "sortengine/sort_keys.h"
 
@@ -74,6 +75,11 @@ class TQxFileSorter {
   void EndJob();
 
   void CheckKeyLengths();
+  // Gives the records read since the last part to the presort helper.
+  void HandPart();
+  // Sorts the current run. True when it is left in sorted parts (PartStarts)
+  // to be written merged; false when it is sorted whole.
+  bool SortRun();
   void ReportRecordsRead(std::int64_t RecordsRead, std::int64_t& LastReported);
   void TakeRecord(std::string_view Record);
   // Refuses, before anything is read, file names that would make the job
@@ -102,6 +108,17 @@ class TQxFileSorter {
 
   std::unique_ptr<TQxTextFile> InputFile;
   std::string KeyScratch;
+
+  // The parts of a run sorted on a helper while the run is read (null when
+  // each run is sorted whole: one core, an index that might have to grow,
+  // or equal keys seen in a run).
+  std::unique_ptr<TRunPresort> Presort;
+  std::vector<std::size_t> PartStarts;  // the first entry of each part
+  std::size_t PartEnd = 0;              // entries handed out so far
+  std::int64_t PartBytes = 0;           // memory charged between two parts
+  std::int64_t NextPartAt = 0;          // MemoryUsed at which a part is due
+  // Every record is its own key, so records with equal keys are equal.
+  bool RecordsAreKeys = false;
   std::int64_t Excluded = 0;
   std::int64_t Blank = 0;
 };

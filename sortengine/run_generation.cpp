@@ -7,6 +7,7 @@
 
 #include "platform/platform.h"
 #include "sortengine/file_sorter.h"
+#include "sortengine/run_presort.h"
 #include "sortengine/sort_keys.h"
 
 namespace {
@@ -15,8 +16,7 @@ namespace {
 // Spare threads remain and both parts are at least Threshold entries, one
 // part goes to a new thread. Threads only divide the work: the order that
 // results is the sequential one.
-void SortRange(std::vector<TRunEntry>& e, std::int64_t L, std::int64_t R, int Spare,
-               std::int64_t Threshold) {
+void SortRange(TRunEntry* e, std::int64_t L, std::int64_t R, int Spare, std::int64_t Threshold) {
   std::thread helper;
   // Each partition splits [L, R] into [L, J] and [I, R]; the smaller side
   // is sorted by recursion (or by the helper thread) and the larger by this
@@ -47,7 +47,7 @@ void SortRange(std::vector<TRunEntry>& e, std::int64_t L, std::int64_t R, int Sp
       // The new thread takes half of the threads still to give.
       const int given = (Spare - 1) / 2;
       try {
-        helper = std::thread(SortRange, std::ref(e), smallL, smallR, given, Threshold);
+        helper = std::thread(SortRange, e, smallL, smallR, given, Threshold);
         Spare -= 1 + given;
         continue;
       } catch (const std::system_error&) {
@@ -62,34 +62,74 @@ void SortRange(std::vector<TRunEntry>& e, std::int64_t L, std::int64_t R, int Sp
 
 }  // namespace
 
+void SortEntries(TRunEntry* Entries, std::int64_t L, std::int64_t R, int Threads,
+                 std::int64_t Threshold) {
+  SortRange(Entries, L, R, Threads > 1 ? Threads - 1 : 0, Threshold);
+}
+
 void QuickSort(TRecordKeyList& List, std::int64_t L, std::int64_t R, int Threads,
                std::int64_t Threshold) {
-  SortRange(List.GetEntries(), L, R, Threads > 1 ? Threads - 1 : 0, Threshold);
+  SortEntries(List.GetEntries().data(), L, R, Threads, Threshold);
+}
+
+// Merging sorted parts gives the order of one sort of the whole run when
+// no two keys are equal, or when equal keys mean equal records; otherwise
+// the entries go back to the order they were read in and the run is sorted
+// whole, so that equal keys keep the order of the partition scheme.
+bool TQxFileSorter::SortRun() {
+  const std::size_t count = RecordList.Count();
+  if (!Presort) {
+    QuickSort(RecordList, 0, static_cast<std::int64_t>(count) - 1, SortThreads());
+    return false;
+  }
+  Presort->Wait();
+  if (count > PartEnd) {
+    PartStarts.push_back(PartEnd);
+    QuickSort(RecordList, static_cast<std::int64_t>(PartEnd), static_cast<std::int64_t>(count) - 1,
+              SortThreads());
+    PartEnd = count;
+  }
+  // One part is a sort of the whole run.
+  if (PartStarts.size() <= 1) return false;
+  if (RecordsAreKeys || NoEqualKeys(RecordList.GetEntries().data(), PartStarts, count)) return true;
+  RecordList.RestoreReadOrder();
+  QuickSort(RecordList, 0, static_cast<std::int64_t>(count) - 1, SortThreads());
+  // The keys of this job repeat: later runs are sorted whole at once.
+  Presort.reset();
+  return false;
 }
 
 void TQxFileSorter::WriteRun() {
   LockTempDirectory();
   DoCallBackStr("Sorting/Writing to file " + std::to_string(RunCount) + "...");
-  QuickSort(RecordList, 0, static_cast<std::int64_t>(RecordList.Count()) - 1, SortThreads());
+  const bool inParts = SortRun();
   {
     TQxTextFile run(*Env);
     run.Prepare(FileMerge->TempFileName(RunCount), SortParser->RecordLength, kBufferSize,
                 /*ApplyEofMarker=*/false);
     run.OpenWrite(0, false, platform::CreateMode::kFresh);
-    // The sorted entries point all over the run's blocks: each record is
-    // fetched a few entries ahead, so that its bytes are at hand when
-    // their turn comes.
     const std::vector<TRunEntry>& entries = RecordList.GetEntries();
-    constexpr std::size_t kAhead = 8;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-      if (i + kAhead < entries.size()) __builtin_prefetch(entries[i + kAhead].Data);
-      run.WriteRecord(entries[i].RecordView());
+    if (inParts) {
+      MergeParts(entries.data(), PartStarts, entries.size(),
+                 [&](const TRunEntry& entry) { run.WriteRecord(entry.RecordView()); });
+    } else {
+      // The sorted entries point all over the run's blocks: each record is
+      // fetched a few entries ahead, so that its bytes are at hand when
+      // their turn comes.
+      constexpr std::size_t kAhead = 8;
+      for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (i + kAhead < entries.size()) __builtin_prefetch(entries[i + kAhead].Data);
+        run.WriteRecord(entries[i].RecordView());
+      }
     }
     run.Close();
   }
   ++RunCount;
   RecordList.Clear();
   MemoryUsed = 0;
+  PartStarts.clear();
+  PartEnd = 0;
+  NextPartAt = PartBytes;
 }
 
 namespace {

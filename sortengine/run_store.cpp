@@ -1,5 +1,7 @@
 #include "sortengine/run_store.h"
 
+#include <algorithm>
+
 char* TRecordKeyList::Allocate(std::size_t Size) {
   while (CurrentBlock < Blocks.size()) {
     Block& block = Blocks[CurrentBlock];
@@ -66,6 +68,21 @@ void TRecordKeyList::AddSelfKeyed(std::string_view Record) {
   char* p = PutHeader(data, Record.size(), 0, true);
   if (!Record.empty()) std::memcpy(p, Record.data(), Record.size());
   Entries.push_back(TRunEntry{KeyPrefixOf(Record), data});
+}
+
+void TRecordKeyList::RestoreReadOrder() {
+  // The prefixes make room for the places for a moment.
+  for (TRunEntry& entry : Entries) {
+    std::uint64_t block = 0;
+    while (entry.Data < Blocks[block].Data.get() ||
+           entry.Data >= Blocks[block].Data.get() + Blocks[block].Size)
+      ++block;
+    entry.KeyPrefix =
+        (block << 40) | static_cast<std::uint64_t>(entry.Data - Blocks[block].Data.get());
+  }
+  std::sort(Entries.begin(), Entries.end(),
+            [](const TRunEntry& a, const TRunEntry& b) { return a.KeyPrefix < b.KeyPrefix; });
+  for (TRunEntry& entry : Entries) entry.KeyPrefix = KeyPrefixOf(entry.KeyView());
 }
 
 void TRecordKeyList::Release() {

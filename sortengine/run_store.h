@@ -127,6 +127,10 @@ class TRecordKeyList {
   std::vector<TRunEntry>& GetEntries() { return Entries; }
   const std::vector<TRunEntry>& GetEntries() const { return Entries; }
 
+  // Puts the entries back in the order their records were added: records
+  // are placed block after block, and within a block one after the other.
+  void RestoreReadOrder();
+
   // Forgets all records; keeps the blocks for the next run.
   void Clear();
   // Forgets all records and gives back the blocks and the index: after the
