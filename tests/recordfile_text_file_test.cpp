@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "recordfile/read_ahead.h"
 #include "recordfile/text_file.h"
 #include "tests/os_support.h"
 #include "tests/test_support.h"
@@ -634,6 +635,55 @@ TEST_F(TextFileTest, ReadersAndWritersRefuseTheOtherDirection) {
             "Cannot read file \"" + path_ + "\": File not open for reading");
   file.Close();
   EXPECT_EQ(testing_support::ReadFile(path_), "");
+}
+
+// ---------------------------------------------------------------- read-ahead
+
+// The records through the reading thread are those the file gives, in
+// order, over many batches (full by bytes and by count); a read error comes
+// after the records before it, with the file's own message; and a reader
+// dropped halfway stops.
+TEST_F(TextFileTest, ReadAheadGivesWhatTheFileGives) {
+  std::mt19937 rng(31);
+  std::string bytes;
+  for (int i = 0; i < 150000; ++i) {
+    const std::size_t length = i % 5000 == 0 ? 30000 : rng() % (i < 100000 ? 3 : 40);
+    bytes += std::string(length, static_cast<char>('a' + rng() % 26)) + (i % 2 ? "\r\n" : "\n");
+  }
+  const std::string tooLong(40000, 'x');  // more than the 32,768-byte buffer
+  const struct {
+    std::string bytes;
+    bool complete;
+  } cases[] = {{bytes, true}, {bytes + tooLong + "\r\nafter\r\n", false}};
+  for (const auto& c : cases) {
+    testing_support::WriteFile(path_, c.bytes);
+    const ReadResult expected = ReadFileRecords(path_, 0, 32768, true);
+    ASSERT_EQ(expected.error.empty(), c.complete) << expected.error;
+    TQxTextFile file;
+    file.Prepare(path_, 0, 32768);
+    file.OpenRead();
+    ReadResult got;
+    {
+      auto ahead = TReadAhead::Start(file);
+      ASSERT_NE(ahead, nullptr);
+      try {
+        std::string_view record;
+        while (ahead->Next(record)) got.records.emplace_back(record);
+      } catch (const TQxIOError& e) {
+        got.error = e.what();
+      }
+    }
+    EXPECT_EQ(got.records.size(), expected.records.size());
+    EXPECT_TRUE(got.records == expected.records);
+    EXPECT_EQ(got.error, c.complete ? "" : expected.error);
+  }
+  TQxTextFile file;
+  file.Prepare(path_, 0, 32768);
+  file.OpenRead();
+  auto ahead = TReadAhead::Start(file);
+  std::string_view record;
+  ASSERT_TRUE(ahead->Next(record));
+  ahead.reset();
 }
 
 // ----------------------------------------------------------- platform errors
