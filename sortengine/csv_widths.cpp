@@ -1,7 +1,9 @@
 // The CSV pass that measures automatic key widths.
+#include <memory>
 #include <string>
 
 #include "cmdline/fatal_error.h"
+#include "recordfile/read_ahead.h"
 #include "sortengine/file_sorter.h"
 #include "sortengine/sort_keys.h"
 
@@ -17,8 +19,17 @@ void TQxFileSorter::AnalyzeCsvWidths() {
     if (InputFile->EndOfFile()) break;
     InputFile->ReadRecordView();
   }
-  while (!InputFile->EndOfFile()) {
-    std::string_view record = InputFile->ReadRecordView();
+  // The file is read and split on a thread of its own while this one
+  // splits the records into fields.
+  std::unique_ptr<TReadAhead> ahead = SortThreads() > 1 ? TReadAhead::Start(*InputFile) : nullptr;
+  auto nextRecord = [&](std::string_view& record) {
+    if (ahead) return ahead->Next(record);
+    if (InputFile->EndOfFile()) return false;
+    record = InputFile->ReadRecordView();
+    return true;
+  };
+  std::string_view record;
+  while (nextRecord(record)) {
     ++recordsRead;
     const std::int64_t lineNumber = recordsRead + options.HeaderLines;
     if (options.IgnoreBlank && Keys->IsBlank(record)) continue;
@@ -45,6 +56,7 @@ void TQxFileSorter::AnalyzeCsvWidths() {
       DoCallBackStr(std::to_string(recordsRead) + " record(s) analyzed.");
     }
   }
+  ahead.reset();
   InputFile->OpenRead();
   if (OnCallBackStr && recordsRead != lastReported)
     DoCallBackStr(std::to_string(recordsRead) + " record(s) analyzed.");
