@@ -482,7 +482,7 @@ std::int32_t TQxFileMerge::FindSmallest(const TStepFiles& Set) const {
     const std::uint64_t mine = Set.KeyPrefixes[slot];
     const std::uint64_t theirs = Set.KeyPrefixes[bestSlot];
     if (mine < theirs || (mine == theirs && !PrefixSettlesTies(mine) &&
-                          CompareKeys(Set.Keys[slot], Set.Keys[bestSlot]) < 0))
+                          CompareKeyTails(Set.Keys[slot], Set.Keys[bestSlot]) < 0))
       best = i;
   }
   return best;

@@ -97,18 +97,22 @@ inline int CompareBytes(const char* A, const char* B, std::size_t N) {
   return 0;
 }
 
+// CompareKeys for two keys of 8 bytes or more that agree in their first
+// seven (equal prefixes that do not settle the tie).
+inline int CompareKeyTails(std::string_view A, std::string_view B) {
+  const std::size_t common = A.size() < B.size() ? A.size() : B.size();
+  const int c = CompareBytes(A.data() + 7, B.data() + 7, common - 7);
+  if (c != 0) return c;
+  return A.size() < B.size() ? -1 : (A.size() > B.size() ? 1 : 0);
+}
+
 // The key order of CompareKeys, answered from the prefixes alone unless two
 // keys of 8 bytes or more agree in their first seven.
 inline int CompareEntries(const TRunEntry& A, const TRunEntry& B) {
   if (A.KeyPrefix != B.KeyPrefix) return A.KeyPrefix < B.KeyPrefix ? -1 : 1;
   // The partition compares the pivot with its own entry at least once.
   if (PrefixSettlesTies(A.KeyPrefix) || A.Data == B.Data) return 0;
-  const std::string_view a = A.KeyView();
-  const std::string_view b = B.KeyView();
-  const std::size_t common = a.size() < b.size() ? a.size() : b.size();
-  const int c = CompareBytes(a.data() + 7, b.data() + 7, common - 7);
-  if (c != 0) return c;
-  return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+  return CompareKeyTails(A.KeyView(), B.KeyView());
 }
 
 class TRecordKeyList {
