@@ -58,6 +58,9 @@ void TQxFileSorter::TakeRecord(std::string_view Record) {
       return;
     }
   }
+  // The parts out on the helper must be sorted before a full index moves
+  // to a larger place.
+  if (Presort && RecordList.Full()) Presort->Wait();
   if (options.SortSpecs.empty() && !options.CsvMode) {
     RecordList.AddSelfKeyed(Record);
     return;
@@ -106,8 +109,7 @@ void TQxFileSorter::StartJob(const std::string& CommandLine) {
   const std::int64_t mostRecords = options.MemoryLimit / kRecordOverhead + 1;
   RecordList.Reserve(
       static_cast<std::size_t>(mostRecords < kMaxReserved ? mostRecords : kMaxReserved));
-  // Parts are sorted while the entries keep their places: only when the
-  // index is made large enough for any run.
+  // Parts of a run are sorted on a helper while the rest is read.
   constexpr std::int64_t kParts = 4;
   Presort.reset();
   PartStarts.clear();
@@ -115,8 +117,7 @@ void TQxFileSorter::StartJob(const std::string& CommandLine) {
   PartBytes = options.MemoryLimit / kParts;
   NextPartAt = PartBytes;
   RecordsAreKeys = options.SortSpecs.empty() && !options.CsvMode;
-  if (SortThreads() > 1 && mostRecords < kMaxReserved && PartBytes > 0)
-    Presort = TRunPresort::Start();
+  if (SortThreads() > 1 && PartBytes > 0) Presort = TRunPresort::Start();
 
   FileMerge->TempPath = options.TempPath;
   MergedFileName = options.TempPath + "$Quarn.tmp";

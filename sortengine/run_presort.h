@@ -33,8 +33,8 @@ class TRunPresort {
   TRunPresort& operator=(const TRunPresort&) = delete;
 
   // Sorts Entries[Begin, End) on the helper after the parts handed before.
-  // The entries must stay where they are (the index never grows into new
-  // memory while parts are out) and untouched until Wait.
+  // The entries must stay where they are (the index does not move to a
+  // larger place while parts are out) and untouched until Wait.
   void Hand(TRunEntry* Entries, std::size_t Begin, std::size_t End);
   // Waits until every part handed is sorted.
   void Wait();

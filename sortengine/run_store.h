@@ -127,6 +127,8 @@ class TRecordKeyList {
   void AddSelfKeyed(std::string_view Record);
 
   std::size_t Count() const { return Entries.size(); }
+  // The next record moves the index to a larger place.
+  bool Full() const { return Entries.size() == Entries.capacity(); }
   bool Empty() const { return Entries.empty(); }
   std::vector<TRunEntry>& GetEntries() { return Entries; }
   const std::vector<TRunEntry>& GetEntries() const { return Entries; }
