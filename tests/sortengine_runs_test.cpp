@@ -13,6 +13,7 @@
 #include "platform/platform.h"
 #include "sortengine/file_merge.h"
 #include "sortengine/file_sorter.h"
+#include "sortengine/run_presort.h"
 #include "sortengine/run_store.h"
 #include "sortengine/sort_keys.h"
 #include "tests/fault_env.h"
@@ -93,6 +94,53 @@ TEST(QuickSort, SortedAndReversedInputsOfEqualKeys) {
     EXPECT_EQ(SortedRecords(records, keys), expected) << "variant " << variant;
     EXPECT_EQ(SortedRecords(records, keys, 2, 1000), expected) << "variant " << variant;
   }
+}
+
+// Parts handed to the helper while the index fills, the index moved to a
+// larger place in between (after the helper is done), the last part sorted
+// here: merged, they give the sorted order; and put back in read order
+// they give the records as added.
+TEST(QuickSort, PartsSortedOnAHelperWhileTheIndexGrows) {
+  std::mt19937 rng(99);
+  TRecordKeyList list;
+  list.Reserve(100);
+  auto presort = TRunPresort::Start();
+  ASSERT_NE(presort, nullptr);
+  std::vector<std::string> added;
+  std::vector<std::size_t> starts;
+  std::size_t handed = 0;
+  bool moved = false;
+  for (int i = 0; i < 5000; ++i) {
+    if (list.Full()) {
+      presort->Wait();
+      moved = true;
+    }
+    std::string record = std::to_string(rng() % 100000000) + "/" + std::to_string(i);
+    list.AddSelfKeyed(record);
+    added.push_back(record);
+    if (list.Count() % 700 == 0) {
+      starts.push_back(handed);
+      presort->Hand(list.GetEntries().data(), handed, list.Count());
+      handed = list.Count();
+    }
+  }
+  presort->Wait();
+  starts.push_back(handed);
+  QuickSort(list, static_cast<std::int64_t>(handed), static_cast<std::int64_t>(list.Count()) - 1);
+  EXPECT_TRUE(moved);
+
+  std::vector<std::string> merged;
+  MergeParts(list.GetEntries().data(), starts, list.Count(),
+             [&](const TRunEntry& e) { merged.emplace_back(e.RecordView()); });
+  std::vector<std::string> sorted = added;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_TRUE(merged == sorted);
+  EXPECT_TRUE(NoEqualKeys(list.GetEntries().data(), starts, list.Count()));
+
+  list.RestoreReadOrder();
+  std::vector<std::string> restored;
+  for (const TRunEntry& e : list.GetEntries()) restored.emplace_back(e.RecordView());
+  EXPECT_TRUE(restored == added);
 }
 
 TEST(RunStore, RecordsAndKeysOfEveryLengthComeBackWhole) {
