@@ -97,3 +97,10 @@ bool TReadAhead::Next(std::string_view& Record) {
     Offset = 0;
   }
 }
+
+bool TReadAhead::Next(TReadAhead* Ahead, TQxTextFile& File, std::string_view& Record) {
+  if (Ahead != nullptr) return Ahead->Next(Record);
+  if (File.EndOfFile()) return false;
+  Record = File.ReadRecordView();
+  return true;
+}

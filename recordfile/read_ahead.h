@@ -32,6 +32,9 @@ class TReadAhead {
   // A read that failed raises its error here, after the records before it,
   // as the file itself would have raised it.
   bool Next(std::string_view& Record);
+  // The same for File read through Ahead, or read directly when Ahead is
+  // null (no thread was had, or none was wanted).
+  static bool Next(TReadAhead* Ahead, TQxTextFile& File, std::string_view& Record);
 
  private:
   struct Batch {

@@ -22,14 +22,8 @@ void TQxFileSorter::AnalyzeCsvWidths() {
   // The file is read and split on a thread of its own while this one
   // splits the records into fields.
   std::unique_ptr<TReadAhead> ahead = SortThreads() > 1 ? TReadAhead::Start(*InputFile) : nullptr;
-  auto nextRecord = [&](std::string_view& record) {
-    if (ahead) return ahead->Next(record);
-    if (InputFile->EndOfFile()) return false;
-    record = InputFile->ReadRecordView();
-    return true;
-  };
   std::string_view record;
-  while (nextRecord(record)) {
+  while (TReadAhead::Next(ahead.get(), *InputFile, record)) {
     ++recordsRead;
     const std::int64_t lineNumber = recordsRead + options.HeaderLines;
     if (options.IgnoreBlank && Keys->IsBlank(record)) continue;

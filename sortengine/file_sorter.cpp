@@ -189,14 +189,8 @@ void TQxFileSorter::ReadRuns() {
   // thread measured slower.)
   std::unique_ptr<TReadAhead> ahead =
       options.CsvMode && SortThreads() > 1 ? TReadAhead::Start(*InputFile) : nullptr;
-  auto nextRecord = [&](std::string_view& record) {
-    if (ahead) return ahead->Next(record);
-    if (InputFile->EndOfFile()) return false;
-    record = InputFile->ReadRecordView();
-    return true;
-  };
   std::string_view record;
-  while (nextRecord(record)) {
+  while (TReadAhead::Next(ahead.get(), *InputFile, record)) {
     ++RecordsRead;
     if (reporting && RecordsRead % kProgressStep == 0) ReportRecordsRead(RecordsRead, lastReported);
     TakeRecord(record);
