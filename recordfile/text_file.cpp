@@ -3,6 +3,10 @@
 #include <cerrno>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr char kCR = 13;
@@ -19,6 +23,24 @@ constexpr const char* srecordtoolarge = "Record too large (exceeds buffer size)"
 constexpr const char* sinvalidrecordlength = "Invalid record length";
 constexpr const char* sreadpastend = "Read past end of file";
 constexpr const char* sinvalidrecordlenght = "Invalid Record Lenght";
+
+// The first CR or LF in [p, end), or end: one pass over the bytes, where a
+// search for each byte on its own would read them twice.
+const char* FindCrOrLf(const char* p, const char* end) {
+#if defined(__SSE2__)
+  const __m128i cr = _mm_set1_epi8(kCR);
+  const __m128i lf = _mm_set1_epi8(kLF);
+  while (end - p >= 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const int hits =
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, cr), _mm_cmpeq_epi8(bytes, lf)));
+    if (hits != 0) return p + __builtin_ctz(static_cast<unsigned>(hits));
+    p += 16;
+  }
+#endif
+  while (p < end && *p != kCR && *p != kLF) ++p;
+  return p;
+}
 
 }  // namespace
 
@@ -119,8 +141,6 @@ void TQxTextFile::FillBuffer(bool FirstFill) {
   if (got < 0) RaisePlatformError("Cannot read file");
   BufferLast = got - 1;
   BufferPos = 0;
-  NextCR = -1;
-  NextLF = -1;
   if (FirstFill && got == 1 && ApplyEofMarker && Buffer[0] == kEofMarker) {
     // A file holding only the marker has no records.
     BufferPos = 1;
@@ -157,25 +177,21 @@ bool TQxTextFile::FindLineEnd(std::int64_t Start, std::int64_t& P) {
   LineEndLength = 0;
   P = -1;
   if (Start > BufferLast) return false;
-  // The next CR and the next LF are found each with the C library's fast
-  // byte search and remembered: searches within one fill start at rising
-  // positions, so a remembered hit at or after Start is still the first
-  // one, and every byte is scanned at most once per kind.
   const char* base = Buffer.get();
-  const std::int64_t limit = BufferLast + 1;
-  if (NextLF < Start) {
-    const void* hit = std::memchr(base + Start, kLF, static_cast<std::size_t>(limit - Start));
-    NextLF = hit != nullptr ? static_cast<const char*>(hit) - base : limit;
+  const char* end = base + BufferLast + 1;
+  if (OwnCrLfRecords) {
+    const void* hit = std::memchr(base + Start, kLF, static_cast<std::size_t>(end - base - Start));
+    if (hit == nullptr) return false;
+    const std::int64_t lf = static_cast<const char*>(hit) - base;
+    // The CR in front of the LF ends the record.
+    const bool pair = lf > Start && base[lf - 1] == kCR;
+    P = pair ? lf - 1 : lf;
+    LineEndLength = pair ? 2 : 1;
+    return true;
   }
-  if (NextCR < Start) {
-    // No CR beyond the LF matters, so the search stops there.
-    const std::int64_t bound = NextLF < limit ? NextLF : limit;
-    const void* hit = std::memchr(base + Start, kCR, static_cast<std::size_t>(bound - Start));
-    NextCR = hit != nullptr ? static_cast<const char*>(hit) - base : bound;
-  }
-  const std::int64_t first = NextCR < NextLF ? NextCR : NextLF;
-  if (first >= limit) return false;
-  P = first;
+  const char* hit = FindCrOrLf(base + Start, end);
+  if (hit == end) return false;
+  P = hit - base;
   if (P == BufferLast) {
     LineEndLength = 1;  // its partner, if any, is not in the buffer yet
   } else {

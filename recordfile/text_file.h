@@ -54,6 +54,12 @@ class TQxTextFile {
   void Prepare(const std::string& FileName, std::int64_t RecordLength, std::int64_t BufferSize,
                bool ApplyEofMarker = true);
 
+  // Declares the file one the program wrote itself with CR LF line ends
+  // from records that hold neither CR nor LF (its runs and merge outputs):
+  // each record is then found by one search, for its LF. A file of another
+  // form may read differently. Call after Prepare.
+  void ExpectOwnCrLfRecords() { OwnCrLfRecords = true; }
+
   // Opens for reading from the first byte (or from byte From, which must
   // start a record) and fills the buffer; on a file already open it starts
   // again.
@@ -129,10 +135,6 @@ class TQxTextFile {
   std::int64_t LineEndLength = 0;
   std::string FileName;
   std::int64_t BufferLast = -1;
-  // Index of the next CR and LF in Buffer at or after the last search
-  // start (BufferLast + 1: none); -1 until searched. Reset by every fill.
-  std::int64_t NextCR = -1;
-  std::int64_t NextLF = -1;
   // Reading: index of the next unconsumed byte; writing: bytes waiting.
   std::int64_t BufferPos = 0;
   std::int64_t BytesConsumed = 0;
@@ -141,6 +143,7 @@ class TQxTextFile {
   std::int64_t FileSize = 0;
   bool WriteEofMarker = false;
   bool ApplyEofMarker = true;
+  bool OwnCrLfRecords = false;
   std::int64_t RecordLength = 0;
   std::unique_ptr<char[]> Buffer;
   std::int64_t BufferCapacity = 0;

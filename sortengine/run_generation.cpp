@@ -189,6 +189,7 @@ std::int64_t TQxFileSorter::ProcessLastFile(const std::string& MergedFileName) {
   try {
     merged.Prepare(MergedFileName, options.RecordLength, TQxFile::kBufferSize,
                    /*ApplyEofMarker=*/false);
+    merged.ExpectOwnCrLfRecords();
     merged.OpenRead();
     output.Prepare(outputName, options.RecordLength, kBufferSize);
     output.OpenWrite(

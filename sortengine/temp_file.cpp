@@ -20,6 +20,7 @@ bool TQxFile::OpenPart(const std::string& Name, bool ForWriting, std::int64_t Fr
   try {
     // The program's own files: a final byte 26 is data, not a marker.
     file->Prepare(Name, RecLen, kBufferSize, /*ApplyEofMarker=*/false);
+    file->ExpectOwnCrLfRecords();
     if (ForWriting && From == 0)
       file->OpenWrite(0, false, platform::CreateMode::kFresh);
     else if (ForWriting)

@@ -82,9 +82,11 @@ class TextFileTest : public ::testing::Test {
   // Reads the whole file, alternating the two read calls. At the end a
   // further read must raise "Read past end of file".
   ReadResult ReadFileRecords(const std::string& name, std::int64_t recordLength,
-                             std::int64_t bufferSize, bool applyEofMarker) {
+                             std::int64_t bufferSize, bool applyEofMarker,
+                             bool ownCrLfRecords = false) {
     TQxTextFile file;
     file.Prepare(name, recordLength, bufferSize, applyEofMarker);
+    if (ownCrLfRecords) file.ExpectOwnCrLfRecords();
     file.OpenRead();
     ReadResult result;
     try {
@@ -563,6 +565,8 @@ TEST_F(TextFileTest, ManyRecordsThroughASmallBufferReadBack) {
   }
   ASSERT_EQ(WriteRecords(path_, 0, 0, false, records), expected);
   EXPECT_EQ(Show(ReadFileRecords(path_, 0, 255, true)), Show(ReadResult{records, ""}));
+  // The program's own files are read by looking for each LF alone.
+  EXPECT_EQ(Show(ReadFileRecords(path_, 0, 255, false, true)), Show(ReadResult{records, ""}));
 }
 
 // Large buffers hand full chunks to a writing thread and fill the next one
