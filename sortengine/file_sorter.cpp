@@ -184,11 +184,15 @@ void TQxFileSorter::ReadRuns() {
   const bool reporting = static_cast<bool>(OnCallBackStr);
   // CSV keys make taking a record cost more than reading it: the input is
   // then read and split on a thread of its own while this one keys, sorts
-  // and writes the runs. (For column and whole-record keys the second core
-  // is busier with the parts of the run, and the copy through the reading
-  // thread measured slower.)
-  std::unique_ptr<TReadAhead> ahead =
-      options.CsvMode && SortThreads() > 1 ? TReadAhead::Start(*InputFile) : nullptr;
+  // and writes the runs. So it is once the parts of a run are no longer
+  // sorted on the helper (keys that repeat), which leaves the second core
+  // idle. (While parts are sorted the second core is busy with them, and
+  // the copy through the reading thread measured slower.)
+  auto startReadAhead = [&]() -> std::unique_ptr<TReadAhead> {
+    if (SortThreads() < 2 || (!options.CsvMode && Presort)) return nullptr;
+    return TReadAhead::Start(*InputFile);
+  };
+  std::unique_ptr<TReadAhead> ahead = startReadAhead();
   std::string_view record;
   while (TReadAhead::Next(ahead.get(), *InputFile, record)) {
     ++RecordsRead;
@@ -199,6 +203,7 @@ void TQxFileSorter::ReadRuns() {
       if (reporting && RecordsRead != lastReported) ReportRecordsRead(RecordsRead, lastReported);
       WriteRun();
       noRunYet = false;
+      if (!ahead) ahead = startReadAhead();
     } else if (Presort && MemoryUsed >= NextPartAt) {
       HandPart();
     }
