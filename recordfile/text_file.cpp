@@ -60,6 +60,7 @@ void TQxTextFile::Prepare(const std::string& Name, std::int64_t Length, std::int
   FileName = Name;
   RecordLength = Length;
   ApplyEofMarker = EofMarker;
+  OwnCrLfRecords = false;
   if (RecordLength < 0) throw TQxAbort(sinvalidrecordlenght);
   if (Size < kMinBufferSize) Size = kMinBufferSize;
   if (Size > kMaxBufferSize) Size = kMaxBufferSize;

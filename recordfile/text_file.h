@@ -50,7 +50,8 @@ class TQxTextFile {
   // to 255 .. 1,048,576 bytes); opens nothing. RecordLength < 0 raises
   // TQxAbort "Invalid Record Lenght". `ApplyEofMarker` false makes a final
   // byte 26 ordinary data: the program's own temporary files read back
-  // exactly as they were written. Meant to be called once per object.
+  // exactly as they were written. Called again on a closed file, it keeps
+  // buffers of the same size.
   void Prepare(const std::string& FileName, std::int64_t RecordLength, std::int64_t BufferSize,
                bool ApplyEofMarker = true);
 

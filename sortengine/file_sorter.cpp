@@ -220,6 +220,7 @@ void TQxFileSorter::ReadRuns() {
   if (!RecordList.Empty() || noRunYet) WriteRun();
   Presort.reset();
   RecordList.Release();
+  RunFile.reset();
 }
 
 void TQxFileSorter::HandPart() {

@@ -107,6 +107,8 @@ class TQxFileSorter {
   std::int64_t RecordsRead = 0;
 
   std::unique_ptr<TQxTextFile> InputFile;
+  // Writes one run after another with the same buffers.
+  std::unique_ptr<TQxTextFile> RunFile;
   std::string KeyScratch;
 
   // The parts of a run sorted on a helper while the run is read (null when

@@ -103,8 +103,9 @@ void TQxFileSorter::WriteRun() {
   LockTempDirectory();
   DoCallBackStr("Sorting/Writing to file " + std::to_string(RunCount) + "...");
   const bool inParts = SortRun();
-  {
-    TQxTextFile run(*Env);
+  if (!RunFile) RunFile = std::make_unique<TQxTextFile>(*Env);
+  TQxTextFile& run = *RunFile;
+  try {
     run.Prepare(FileMerge->TempFileName(RunCount), SortParser->RecordLength, kBufferSize,
                 /*ApplyEofMarker=*/false);
     run.OpenWrite(0, false, platform::CreateMode::kFresh);
@@ -123,6 +124,14 @@ void TQxFileSorter::WriteRun() {
       }
     }
     run.Close();
+  } catch (...) {
+    // The run is closed before the failure is reported, as a file of the
+    // program's own may have to be deleted then.
+    try {
+      if (run.IsOpen()) run.Close();
+    } catch (const TQxIOError&) {
+    }
+    throw;
   }
   ++RunCount;
   RecordList.Clear();

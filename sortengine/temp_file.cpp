@@ -10,31 +10,35 @@ bool TQxFile::OpenPart(const std::string& Name, bool ForWriting, std::int64_t Fr
   EndOffset = ForWriting ? -1 : To;
   HasRecord = false;
   CurrentRecord = {};
-  TextFile.reset();
+  // A file still open is dropped unflushed, as the owner did not close it.
+  if (TextFile && TextFile->IsOpen()) TextFile.reset();
   IsOpen = false;
   if (!ForWriting && Env->Inspect(Name).kind != platform::FileKind::kRegular) {
     LastError = "Cannot open file \"" + Name + "\": no such file";
     return false;
   }
-  auto file = std::make_unique<TQxTextFile>(*Env);
+  // The record file and its buffers serve one open after another: fresh
+  // memory costs a page fault per page on first touch.
+  if (!TextFile) TextFile = std::make_unique<TQxTextFile>(*Env);
   try {
     // The program's own files: a final byte 26 is data, not a marker.
-    file->Prepare(Name, RecLen, kBufferSize, /*ApplyEofMarker=*/false);
-    file->ExpectOwnCrLfRecords();
+    TextFile->Prepare(Name, RecLen, kBufferSize, /*ApplyEofMarker=*/false);
+    TextFile->ExpectOwnCrLfRecords();
     if (ForWriting && From == 0)
-      file->OpenWrite(0, false, platform::CreateMode::kFresh);
+      TextFile->OpenWrite(0, false, platform::CreateMode::kFresh);
     else if (ForWriting)
-      file->OpenWriteAt(0, From);
+      TextFile->OpenWriteAt(0, From);
     else
-      file->OpenRead(From);
+      TextFile->OpenRead(From);
   } catch (const TQxIOError& e) {
     LastError = e.what();
+    TextFile.reset();
     return false;
   } catch (const TQxAbort& e) {
     LastError = e.what();
+    TextFile.reset();
     return false;
   }
-  TextFile = std::move(file);
   IsOpen = true;
   return true;
 }
@@ -70,7 +74,6 @@ bool TQxFile::Close() {
     LastError = e.what();
     ok = false;
   }
-  TextFile.reset();
   IsOpen = false;
   HasRecord = false;
   CurrentRecord = {};
