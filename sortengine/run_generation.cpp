@@ -119,7 +119,7 @@ void TQxFileSorter::WriteRun() {
       // their turn comes.
       constexpr std::size_t kAhead = 8;
       for (std::size_t i = 0; i < entries.size(); ++i) {
-        if (i + kAhead < entries.size()) __builtin_prefetch(entries[i + kAhead].Data);
+        if (i + kAhead < entries.size()) entries[i + kAhead].Prefetch();
         run.WriteRecord(entries[i].RecordView());
       }
     }

@@ -68,7 +68,7 @@ void MergeParts(const TRunEntry* Entries, const std::vector<std::size_t>& Starts
     const std::size_t stop = i + 1 < Starts.size() ? Starts[i + 1] : End;
     if (Starts[i] < stop) heads.push_back(Head{Entries + Starts[i], Entries + stop});
   }
-  constexpr std::ptrdiff_t kAhead = 4;
+  constexpr std::ptrdiff_t kAhead = 8;
   while (!heads.empty()) {
     std::size_t best = 0;
     for (std::size_t i = 1; i < heads.size(); ++i)
@@ -76,7 +76,7 @@ void MergeParts(const TRunEntry* Entries, const std::vector<std::size_t>& Starts
     Head& head = heads[best];
     TakeEntry(*head.At);
     ++head.At;
-    if (head.Last - head.At > kAhead) __builtin_prefetch((head.At + kAhead)->Data);
+    if (head.Last - head.At > kAhead) (head.At + kAhead)->Prefetch();
     if (head.At == head.Last) heads.erase(heads.begin() + static_cast<std::ptrdiff_t>(best));
   }
 }

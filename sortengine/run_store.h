@@ -38,6 +38,13 @@ struct TRunEntry {
     return {record + recordLength, keyLength};
   }
 
+  // Asks the processor for the record's first bytes ahead of their use:
+  // in sorted order the records lie all over the run's blocks, and a
+  // typical text line spans several cache lines.
+  void Prefetch() const {
+    for (int line = 0; line < 4; ++line) __builtin_prefetch(Data + 64 * line);
+  }
+
   static constexpr std::uint32_t kSelfKeyed = 0xFFFFFFFFu;
 
  private:
