@@ -268,7 +268,7 @@ std::string_view TQxTextFile::ReadFixedRecord(std::int64_t n) {
   return {start, static_cast<std::size_t>(n)};
 }
 
-std::string_view TQxTextFile::ReadRecordView() {
+std::string_view TQxTextFile::ReadAnyRecordView() {
   if (OpenMode != Mode::Reading) RaiseIOError("Cannot read file", "File not open for reading");
   return RecordLength > 0 ? ReadFixedRecord(RecordLength) : ReadTextRecord();
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -84,7 +85,25 @@ class TQxTextFile {
   void ReadRecord(std::string& Record);
   // The same, as a view into the buffer that stays valid until the next
   // read, OpenRead or Close of this object.
-  std::string_view ReadRecordView();
+  std::string_view ReadRecordView() {
+    // The program's own files, record by record: the LF behind the CR that
+    // ends the record is in the buffer.
+    if (OwnCrLfRecords && RecordLength == 0 && !ApplyEofMarker && OpenMode == Mode::Reading &&
+        BytesConsumed < FileSize && BufferPos <= BufferLast) {
+      const char* start = Buffer.get() + BufferPos;
+      const void* lf =
+          std::memchr(start, '\n', static_cast<std::size_t>(BufferLast - BufferPos + 1));
+      if (lf != nullptr) {
+        const std::int64_t length = static_cast<const char*>(lf) - start - 1;
+        if (length >= 0 && start[length] == '\r') {
+          BufferPos += length + 2;
+          BytesConsumed += length + 2;
+          return {start, static_cast<std::size_t>(length)};
+        }
+      }
+    }
+    return ReadAnyRecordView();
+  }
 
   // Appends a record (text records: followed by the line end).
   void WriteRecord(std::string_view Record);
@@ -112,6 +131,7 @@ class TQxTextFile {
   void ConsumeTrailingMarker();
   bool FindLineEnd(std::int64_t Start, std::int64_t& P);
   std::string_view ReadTextRecord();
+  std::string_view ReadAnyRecordView();
   std::string_view ReadFixedRecord(std::int64_t n);
   void PutBytes(const char* Data, std::int64_t Size, const char* Tail, std::int64_t TailSize);
   void FlushBuffer();

@@ -174,6 +174,11 @@ class TRecordKeyList {
 // keys, and otherwise two keys of 8 bytes or more that agree in their
 // first seven.
 inline std::uint64_t KeyPrefixOf(std::string_view Key) {
+  if (std::endian::native == std::endian::little && Key.size() >= 8) {
+    std::uint64_t first;
+    std::memcpy(&first, Key.data(), 8);
+    return (__builtin_bswap64(first) & ~std::uint64_t{0xFF}) | 8;
+  }
   unsigned char bytes[8] = {0, 0, 0, 0, 0, 0, 0, 0};
   if (!Key.empty()) std::memcpy(bytes, Key.data(), Key.size() < 7 ? Key.size() : 7);
   bytes[7] = static_cast<unsigned char>(Key.size() < 8 ? Key.size() : 8);

@@ -43,14 +43,6 @@ bool TQxFile::OpenPart(const std::string& Name, bool ForWriting, std::int64_t Fr
   return true;
 }
 
-bool TQxFile::ReadNext() {
-  if (!IsOpen) return false;
-  CurrentRecord = {};
-  HasRecord = !TextFile->EndOfFile() && (EndOffset < 0 || TextFile->GetBytesConsumed() < EndOffset);
-  if (HasRecord) CurrentRecord = TextFile->ReadRecordView();
-  return HasRecord;
-}
-
 bool TQxFile::WriteNext(std::string_view Line) {
   if (!IsOpen) {
     LastError = "Cannot write file \"" + FileName + "\": File not open for writing";

@@ -30,7 +30,14 @@ class TQxFile {
                 std::int64_t To = -1);
   // Reads the next record into CurrentRecord; returns HasRecord. False and
   // no change for an object holding no file.
-  bool ReadNext();
+  bool ReadNext() {
+    if (!IsOpen) return false;
+    CurrentRecord = {};
+    HasRecord =
+        !TextFile->EndOfFile() && (EndOffset < 0 || TextFile->GetBytesConsumed() < EndOffset);
+    if (HasRecord) CurrentRecord = TextFile->ReadRecordView();
+    return HasRecord;
+  }
   // Appends Line as one record; false on failure or when no file is held.
   bool WriteNext(std::string_view Line);
   // Closes the file (flushing a writer); false on failure or when no file
