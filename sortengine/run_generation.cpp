@@ -1,9 +1,12 @@
 // The in-memory sort of a run, the run writer and the last-file pass.
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <system_error>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "platform/platform.h"
 #include "sortengine/file_sorter.h"
@@ -12,59 +15,98 @@
 
 namespace {
 
-// Sorts e[L..R]. After a partition the two parts are independent; while
-// Spare threads remain and both parts are at least Threshold entries, one
-// part goes to a new thread. Threads only divide the work: the order that
-// results is the sequential one.
-void SortRange(TRunEntry* e, std::int64_t L, std::int64_t R, int Spare, std::int64_t Threshold) {
-  std::thread helper;
-  // Each partition splits [L, R] into [L, J] and [I, R]; the smaller side
-  // is sorted by recursion (or by the helper thread) and the larger by this
-  // loop, so the depth stays logarithmic whatever the input. The order of
-  // equal keys depends only on the partition scheme.
-  while (L < R) {
-    std::int64_t I = L;
-    std::int64_t J = R;
-    const TRunEntry pivot = e[static_cast<std::size_t>(L + (R - L) / 2)];
-    do {
-      while (CompareEntries(e[static_cast<std::size_t>(I)], pivot) < 0) ++I;
-      while (CompareEntries(e[static_cast<std::size_t>(J)], pivot) > 0) --J;
-      if (I <= J) {
-        std::swap(e[static_cast<std::size_t>(I)], e[static_cast<std::size_t>(J)]);
-        ++I;
-        --J;
-      }
-    } while (I <= J);
-    const bool leftSmaller = J - L < R - I;
-    const std::int64_t smallL = leftSmaller ? L : I;
-    const std::int64_t smallR = leftSmaller ? J : R;
-    if (leftSmaller)
-      L = I;
-    else
-      R = J;
-    if (smallL >= smallR) continue;
-    if (Spare > 0 && !helper.joinable() && smallR - smallL + 1 >= Threshold) {
-      // The new thread takes half of the threads still to give.
-      const int given = (Spare - 1) / 2;
-      try {
-        helper = std::thread(SortRange, e, smallL, smallR, given, Threshold);
-        Spare -= 1 + given;
-        continue;
-      } catch (const std::system_error&) {
-        Spare = 0;  // no thread to be had: sort it here
-      }
+// Parts of one sort waiting for a thread. Any thread may take any part:
+// the parts are disjoint and each is partitioned the same way wherever it
+// runs, so the order that results is the sequential one.
+class TSortParts {
+ public:
+  TSortParts(TRunEntry* Entries, std::int64_t Threshold) : Entries(Entries), Threshold(Threshold) {}
+
+  void Add(std::int64_t L, std::int64_t R) {
+    {
+      std::lock_guard<std::mutex> lock(Mutex);
+      Waiting.emplace_back(L, R);
     }
-    // Its own helpers have ended when it returns.
-    SortRange(e, smallL, smallR, Spare, Threshold);
+    Changed.notify_one();
   }
-  if (helper.joinable()) helper.join();
-}
+
+  // Takes parts and sorts them until every part is sorted.
+  void Work() {
+    std::unique_lock<std::mutex> lock(Mutex);
+    for (;;) {
+      Changed.wait(lock, [this] { return !Waiting.empty() || Busy == 0; });
+      if (Waiting.empty()) return;
+      const auto [l, r] = Waiting.back();
+      Waiting.pop_back();
+      ++Busy;
+      lock.unlock();
+      Sort(l, r);
+      lock.lock();
+      if (--Busy == 0 && Waiting.empty()) Changed.notify_all();
+    }
+  }
+
+ private:
+  // Sorts e[L..R]. Each partition splits [L, R] into [L, J] and [I, R];
+  // the smaller side waits for a thread when it is at least Threshold
+  // entries, otherwise it is sorted by recursion, and the larger one by
+  // this loop, so the depth stays logarithmic whatever the input. The
+  // order of equal keys depends only on the partition scheme.
+  void Sort(std::int64_t L, std::int64_t R) {
+    TRunEntry* e = Entries;
+    while (L < R) {
+      std::int64_t I = L;
+      std::int64_t J = R;
+      const TRunEntry pivot = e[static_cast<std::size_t>(L + (R - L) / 2)];
+      do {
+        while (CompareEntries(e[static_cast<std::size_t>(I)], pivot) < 0) ++I;
+        while (CompareEntries(e[static_cast<std::size_t>(J)], pivot) > 0) --J;
+        if (I <= J) {
+          std::swap(e[static_cast<std::size_t>(I)], e[static_cast<std::size_t>(J)]);
+          ++I;
+          --J;
+        }
+      } while (I <= J);
+      const bool leftSmaller = J - L < R - I;
+      const std::int64_t smallL = leftSmaller ? L : I;
+      const std::int64_t smallR = leftSmaller ? J : R;
+      if (leftSmaller)
+        L = I;
+      else
+        R = J;
+      if (smallL >= smallR) continue;
+      if (Threshold > 0 && smallR - smallL + 1 >= Threshold)
+        Add(smallL, smallR);
+      else
+        Sort(smallL, smallR);
+    }
+  }
+
+  TRunEntry* Entries;
+  const std::int64_t Threshold;  // 0: one thread, no parts handed out
+  std::mutex Mutex;
+  std::condition_variable Changed;
+  std::vector<std::pair<std::int64_t, std::int64_t>> Waiting;
+  int Busy = 0;
+};
 
 }  // namespace
 
 void SortEntries(TRunEntry* Entries, std::int64_t L, std::int64_t R, int Threads,
                  std::int64_t Threshold) {
-  SortRange(Entries, L, R, Threads > 1 ? Threads - 1 : 0, Threshold);
+  if (L >= R) return;
+  TSortParts parts(Entries, Threads > 1 ? (Threshold > 1 ? Threshold : 2) : 0);
+  parts.Add(L, R);
+  std::vector<std::thread> helpers;
+  for (int t = 1; t < Threads; ++t) {
+    try {
+      helpers.emplace_back(&TSortParts::Work, &parts);
+    } catch (const std::system_error&) {
+      break;  // no thread to be had: the others share the work
+    }
+  }
+  parts.Work();
+  for (std::thread& helper : helpers) helper.join();
 }
 
 void QuickSort(TRecordKeyList& List, std::int64_t L, std::int64_t R, int Threads,
