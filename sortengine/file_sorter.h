@@ -80,6 +80,9 @@ class TQxFileSorter {
   // Sorts the current run. True when it is left in sorted parts (PartStarts)
   // to be written merged; false when it is sorted whole.
   bool SortRun();
+  // Sorts the run whole, from the order it was read in, after its parts
+  // showed equal keys; later runs are sorted whole from the start.
+  void SortRunWhole();
   void ReportRecordsRead(std::int64_t RecordsRead, std::int64_t& LastReported);
   void TakeRecord(std::string_view Record);
   // Refuses, before anything is read, file names that would make the job

@@ -132,19 +132,20 @@ bool TQxFileSorter::SortRun() {
     PartEnd = count;
   }
   // One part is a sort of the whole run.
-  if (PartStarts.size() <= 1) return false;
-  if (RecordsAreKeys || NoEqualKeys(RecordList.GetEntries().data(), PartStarts, count)) return true;
+  return PartStarts.size() > 1;
+}
+
+void TQxFileSorter::SortRunWhole() {
   RecordList.RestoreReadOrder();
-  QuickSort(RecordList, 0, static_cast<std::int64_t>(count) - 1, SortThreads());
+  QuickSort(RecordList, 0, static_cast<std::int64_t>(RecordList.Count()) - 1, SortThreads());
   // The keys of this job repeat: later runs are sorted whole at once.
   Presort.reset();
-  return false;
 }
 
 void TQxFileSorter::WriteRun() {
   LockTempDirectory();
   DoCallBackStr("Sorting/Writing to file " + std::to_string(RunCount) + "...");
-  const bool inParts = SortRun();
+  bool inParts = SortRun();
   if (!RunFile) RunFile = std::make_unique<TQxTextFile>(*Env);
   TQxTextFile& run = *RunFile;
   try {
@@ -153,9 +154,27 @@ void TQxFileSorter::WriteRun() {
     run.OpenWrite(0, false, platform::CreateMode::kFresh);
     const std::vector<TRunEntry>& entries = RecordList.GetEntries();
     if (inParts) {
-      MergeParts(entries.data(), PartStarts, entries.size(),
-                 [&](const TRunEntry& entry) { run.WriteRecord(entry.RecordView()); });
-    } else {
+      // The merged parts are the order of one sort of the whole run only
+      // while no two keys are equal (or equal keys mean equal records). At
+      // the first equal pair the file is begun again, from the run sorted
+      // whole.
+      const TRunEntry* previous = nullptr;
+      MergeParts(entries.data(), PartStarts, entries.size(), [&](const TRunEntry& entry) {
+        if (!RecordsAreKeys && previous != nullptr && CompareEntries(*previous, entry) == 0) {
+          inParts = false;
+          return false;
+        }
+        previous = &entry;
+        run.WriteRecord(entry.RecordView());
+        return true;
+      });
+      if (!inParts) {
+        run.Close();
+        SortRunWhole();
+        run.OpenWrite(0, false, platform::CreateMode::kFresh);
+      }
+    }
+    if (!inParts) {
       // The sorted entries point all over the run's blocks: each record is
       // fetched a few entries ahead, so that its bytes are at hand when
       // their turn comes.

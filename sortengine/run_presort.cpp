@@ -50,14 +50,3 @@ void TRunPresort::Serve() {
     Changed.notify_all();
   }
 }
-
-bool NoEqualKeys(const TRunEntry* Entries, const std::vector<std::size_t>& Starts,
-                 std::size_t End) {
-  const TRunEntry* previous = nullptr;
-  bool equal = false;
-  MergeParts(Entries, Starts, End, [&](const TRunEntry& entry) {
-    if (previous != nullptr && !equal && CompareEntries(*previous, entry) == 0) equal = true;
-    previous = &entry;
-  });
-  return !equal;
-}

@@ -5,9 +5,9 @@
 // Merging parts gives the order of one sort of the whole run only where no
 // two entries have equal keys (or equal keys mean equal records): equal
 // keys are ordered by the partition scheme of QuickSort, which depends on
-// where the entries stood. The caller checks for that (NoEqualKeys) and
-// otherwise puts the entries back in the order they were read
-// (TRecordKeyList::RestoreReadOrder) and sorts the whole run.
+// where the entries stood. The caller checks for that while it writes the
+// merged parts and otherwise puts the entries back in the order they were
+// read (TRecordKeyList::RestoreReadOrder) and sorts the whole run.
 #pragma once
 
 #include <condition_variable>
@@ -50,12 +50,9 @@ class TRunPresort {
   std::thread Thread;
 };
 
-// Whether no two entries of the sorted parts have equal keys, checked on
-// the merged order.
-bool NoEqualKeys(const TRunEntry* Entries, const std::vector<std::size_t>& Starts, std::size_t End);
-
 // Calls Take(entry) for the entries of the sorted parts Entries[Starts[i],
-// Starts[i + 1]) (the last one up to End) in merged key order.
+// Starts[i + 1]) (the last one up to End) in merged key order, until Take
+// returns false.
 template <typename Take>
 void MergeParts(const TRunEntry* Entries, const std::vector<std::size_t>& Starts, std::size_t End,
                 Take&& TakeEntry) {
@@ -74,7 +71,7 @@ void MergeParts(const TRunEntry* Entries, const std::vector<std::size_t>& Starts
     for (std::size_t i = 1; i < heads.size(); ++i)
       if (CompareEntries(*heads[i].At, *heads[best].At) < 0) best = i;
     Head& head = heads[best];
-    TakeEntry(*head.At);
+    if (!TakeEntry(*head.At)) return;
     ++head.At;
     if (head.Last - head.At > kAhead) (head.At + kAhead)->Prefetch();
     if (head.At == head.Last) heads.erase(heads.begin() + static_cast<std::ptrdiff_t>(best));
