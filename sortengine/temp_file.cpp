@@ -10,7 +10,7 @@ bool TQxFile::OpenPart(const std::string& Name, bool ForWriting, std::int64_t Fr
   EndOffset = ForWriting ? -1 : To;
   HasRecord = false;
   CurrentRecord = {};
-  // A file still open is dropped unflushed, as the owner did not close it.
+  // A file the owner left open is closed here, its errors unheard.
   if (TextFile && TextFile->IsOpen()) TextFile.reset();
   IsOpen = false;
   if (!ForWriting && Env->Inspect(Name).kind != platform::FileKind::kRegular) {
