@@ -58,8 +58,8 @@ char* PutHeader(char* p, std::size_t RecordLength, std::size_t KeyLength, bool S
 void TRecordKeyList::Add(std::string_view Record, std::string_view Key) {
   char* data = Allocate(HeaderSize(Record.size(), Key.size(), false) + Record.size() + Key.size());
   char* p = PutHeader(data, Record.size(), Key.size(), false);
-  if (!Record.empty()) std::memcpy(p, Record.data(), Record.size());
-  if (!Key.empty()) std::memcpy(p + Record.size(), Key.data(), Key.size());
+  if (!Key.empty()) std::memcpy(p, Key.data(), Key.size());
+  if (!Record.empty()) std::memcpy(p + Key.size(), Record.data(), Record.size());
   Entries.push_back(TRunEntry{KeyPrefixOf(Key), data});
 }
 

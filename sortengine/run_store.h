@@ -13,8 +13,9 @@
 #include "sortengine/sort_keys.h"
 
 // One record of a run: the first key bytes and where the record lies. The
-// record is stored in a block as a small header, its bytes and then its
-// key's bytes (none when the record is its own key):
+// record is stored in a block as a small header, its key's bytes (none
+// when the record is its own key) and then its bytes, so that a comparison
+// that needs more than the prefix finds the key beside the header:
 //   u16: bit 15 set when the record is its own key; bits 0..14 the record
 //        length, or 0x7FFF when a u32 length follows;
 //   u16 key length, or 0xFFFF when a u32 length follows (only with a key
@@ -27,15 +28,16 @@ struct TRunEntry {
   std::string_view RecordView() const {
     std::uint32_t recordLength;
     std::uint32_t keyLength;
-    const char* record = Decode(recordLength, keyLength);
-    return {record, recordLength};
+    const char* bytes = Decode(recordLength, keyLength);
+    if (keyLength == kSelfKeyed) return {bytes, recordLength};
+    return {bytes + keyLength, recordLength};
   }
   std::string_view KeyView() const {
     std::uint32_t recordLength;
     std::uint32_t keyLength;
-    const char* record = Decode(recordLength, keyLength);
-    if (keyLength == kSelfKeyed) return {record, recordLength};
-    return {record + recordLength, keyLength};
+    const char* bytes = Decode(recordLength, keyLength);
+    if (keyLength == kSelfKeyed) return {bytes, recordLength};
+    return {bytes, keyLength};
   }
 
   // Asks the processor for the record's first bytes ahead of their use:
@@ -58,8 +60,8 @@ struct TRunEntry {
     std::memcpy(&v, p, sizeof v);
     return v;
   }
-  // The record's first byte; the lengths through the arguments, the key
-  // length kSelfKeyed for a record that is its own key.
+  // The first byte behind the header; the lengths through the arguments,
+  // the key length kSelfKeyed for a record that is its own key.
   const char* Decode(std::uint32_t& RecordLength, std::uint32_t& KeyLength) const {
     const char* p = Data;
     const std::uint16_t first = Word(p);
