@@ -164,19 +164,19 @@ bool TQxFileMerge::RunStepsSideBySide(const std::vector<TStep>& Steps, std::int6
 
 void TQxFileMerge::Advance(TStepFiles& Set, std::int32_t Slot, TKeyBuilder& KeyBuilder) {
   TQxFile& file = Set.Files[static_cast<std::size_t>(Slot)];
-  std::string_view& key = Set.Keys[static_cast<std::size_t>(Slot)];
-  if (!file.ReadNext()) {
-    key = {};
+  std::string_view record;
+  if (!file.ReadNext(record)) {
+    Set.Keys[static_cast<std::size_t>(Slot)] = {};
     return;
   }
-  if (KeyBuilder.Specs().empty()) {
-    key = file.CurrentRecord;  // the whole record is the key
-  } else {
+  std::string_view key = record;  // the whole record is the key
+  if (!KeyBuilder.Specs().empty()) {
     std::string& buffer = Set.KeyBuffers[static_cast<std::size_t>(Slot)];
     buffer.clear();
-    KeyBuilder.Append(file.CurrentRecord, buffer);
+    KeyBuilder.Append(record, buffer);
     key = buffer;
   }
+  Set.Keys[static_cast<std::size_t>(Slot)] = key;
   Set.KeyPrefixes[static_cast<std::size_t>(Slot)] = KeyPrefixOf(key);
 }
 

@@ -31,11 +31,17 @@ class TQxFile {
   // Reads the next record into CurrentRecord; returns HasRecord. False and
   // no change for an object holding no file.
   bool ReadNext() {
+    std::string_view record;
+    return ReadNext(record);
+  }
+  // The same, with the record also in Record: a caller that goes on with
+  // it need not load it back from CurrentRecord.
+  bool ReadNext(std::string_view& Record) {
     if (!IsOpen) return false;
-    CurrentRecord = {};
     HasRecord =
         !TextFile->EndOfFile() && (EndOffset < 0 || TextFile->GetBytesConsumed() < EndOffset);
-    if (HasRecord) CurrentRecord = TextFile->ReadRecordView();
+    Record = HasRecord ? TextFile->ReadRecordView() : std::string_view();
+    CurrentRecord = Record;
     return HasRecord;
   }
   // Appends Line as one record; false on failure or when no file is held.
