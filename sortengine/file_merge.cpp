@@ -470,20 +470,26 @@ std::int32_t TQxFileMerge::FindSmallest() const { return FindSmallest(*StepFiles
 
 std::int32_t TQxFileMerge::FindSmallest(const TStepFiles& Set) const {
   std::int32_t best = -1;
+  std::uint64_t bestPrefix = 0;
   for (std::int32_t i = 1; i <= Ways; ++i) {
     const auto slot = static_cast<std::size_t>(i - 1);
     if (!Set.Files[slot].HasRecord) continue;
-    // Strictly smaller only, so that the lowest slot wins among equal keys.
+    const std::uint64_t mine = Set.KeyPrefixes[slot];
     if (best == -1) {
       best = i;
+      bestPrefix = mine;
       continue;
     }
-    const auto bestSlot = static_cast<std::size_t>(best - 1);
-    const std::uint64_t mine = Set.KeyPrefixes[slot];
-    const std::uint64_t theirs = Set.KeyPrefixes[bestSlot];
-    if (mine < theirs || (mine == theirs && !PrefixSettlesTies(mine) &&
-                          CompareKeyTails(Set.Keys[slot], Set.Keys[bestSlot]) < 0))
-      best = i;
+    // Strictly smaller only, so that the lowest slot wins among equal keys.
+    // Which slot wins is random: a select, not a jump the processor would
+    // mispredict half the time.
+    bool smaller = mine < bestPrefix;
+    if (mine == bestPrefix && !PrefixSettlesTies(mine))
+      smaller = CompareKeyTails(Set.Keys[slot], Set.Keys[static_cast<std::size_t>(best - 1)]) < 0;
+    const std::uint64_t take = 0 - static_cast<std::uint64_t>(smaller);
+    best = static_cast<std::int32_t>((static_cast<std::uint64_t>(i) & take) |
+                                     (static_cast<std::uint64_t>(best) & ~take));
+    bestPrefix = (mine & take) | (bestPrefix & ~take);
   }
   return best;
 }
