@@ -15,6 +15,55 @@
 
 namespace {
 
+// The first steps of the partition loop of TSortParts::Sort, taken a block
+// at a time: which entries of a block of the left end stop the scan from
+// the left (no smaller than the pivot), and which of a block of the right
+// end stop the scan from the right (no greater), is found for the whole
+// block without a jump per entry, and the stoppers are swapped in pairs in
+// the order the loop would pair them. While the two blocks lie apart every
+// entry in them still holds what it held when the partition began, so the
+// entries end where the loop puts them. Leaves I and J where the loop would
+// stand at the top of a round; the loop takes the rest.
+void PartitionInBlocks(TRunEntry* e, std::int64_t& I, std::int64_t& J, const TRunEntry& Pivot) {
+  constexpr std::int64_t kBlock = 64;
+  std::uint8_t left[kBlock];
+  std::uint8_t right[kBlock];
+  std::int64_t leftCount = 0;
+  std::int64_t rightCount = 0;
+  std::int64_t leftNext = 0;
+  std::int64_t rightNext = 0;
+  while (J - I + 1 > 2 * kBlock) {
+    if (leftCount == 0) {
+      leftNext = 0;
+      for (std::int64_t k = 0; k < kBlock; ++k) {
+        left[leftCount] = static_cast<std::uint8_t>(k);
+        leftCount += CompareEntries(e[static_cast<std::size_t>(I + k)], Pivot) >= 0;
+      }
+    }
+    if (rightCount == 0) {
+      rightNext = 0;
+      for (std::int64_t k = 0; k < kBlock; ++k) {
+        right[rightCount] = static_cast<std::uint8_t>(k);
+        rightCount += CompareEntries(e[static_cast<std::size_t>(J - k)], Pivot) <= 0;
+      }
+    }
+    const std::int64_t pairs = leftCount < rightCount ? leftCount : rightCount;
+    for (std::int64_t k = 0; k < pairs; ++k)
+      std::swap(e[static_cast<std::size_t>(I + left[leftNext + k])],
+                e[static_cast<std::size_t>(J - right[rightNext + k])]);
+    leftCount -= pairs;
+    rightCount -= pairs;
+    leftNext += pairs;
+    rightNext += pairs;
+    // A block whose stoppers are all swapped is passed as the scan passes it.
+    if (leftCount == 0) I += kBlock;
+    if (rightCount == 0) J -= kBlock;
+  }
+  // Stoppers not yet paired: the scans stand on the first of them.
+  if (leftCount > 0) I += left[leftNext];
+  if (rightCount > 0) J -= right[rightNext];
+}
+
 // Parts of one sort waiting for a thread. Any thread may take any part:
 // the parts are disjoint and each is partitioned the same way wherever it
 // runs, so the order that results is the sequential one.
@@ -58,6 +107,7 @@ class TSortParts {
       std::int64_t I = L;
       std::int64_t J = R;
       const TRunEntry pivot = e[static_cast<std::size_t>(L + (R - L) / 2)];
+      PartitionInBlocks(e, I, J, pivot);
       do {
         while (CompareEntries(e[static_cast<std::size_t>(I)], pivot) < 0) ++I;
         while (CompareEntries(e[static_cast<std::size_t>(J)], pivot) > 0) --J;
