@@ -180,16 +180,6 @@ bool TQxTextFile::FindLineEnd(std::int64_t Start, std::int64_t& P) {
   if (Start > BufferLast) return false;
   const char* base = Buffer.get();
   const char* end = base + BufferLast + 1;
-  if (OwnCrLfRecords) {
-    const void* hit = std::memchr(base + Start, kLF, static_cast<std::size_t>(end - base - Start));
-    if (hit == nullptr) return false;
-    const std::int64_t lf = static_cast<const char*>(hit) - base;
-    // The CR in front of the LF ends the record.
-    const bool pair = lf > Start && base[lf - 1] == kCR;
-    P = pair ? lf - 1 : lf;
-    LineEndLength = pair ? 2 : 1;
-    return true;
-  }
   const char* hit = FindCrOrLf(base + Start, end);
   if (hit == end) return false;
   P = hit - base;

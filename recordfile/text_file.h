@@ -58,8 +58,9 @@ class TQxTextFile {
 
   // Declares the file one the program wrote itself with CR LF line ends
   // from records that hold neither CR nor LF (its runs and merge outputs):
-  // each record is then found by one search, for its LF. A file of another
-  // form may read differently. Call after Prepare.
+  // a record whose line end is in the buffer is then found by one search,
+  // for its LF. A file of another form may read differently. Call after
+  // Prepare.
   void ExpectOwnCrLfRecords() { OwnCrLfRecords = true; }
 
   // Opens for reading from the first byte (or from byte From, which must
